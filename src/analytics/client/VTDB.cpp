@@ -1,0 +1,414 @@
+#include "client/VTDB.h"
+
+#include "client/Directories.h"
+#include "client/JSONHandler.h"
+#include "client/Logger.h"
+#include "client/UnicodeCategory.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace veltrace {
+
+namespace {
+
+// Owns one prepared statement; finalized when it goes out of scope, whatever happened.
+class Statement {
+public:
+    Statement(sqlite3* connection, const std::string& sql)
+        : result_(sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement_, nullptr)) {}
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool prepared() const { return result_ == SQLITE_OK && statement_ != nullptr; }
+    int prepareResult() const { return result_ == SQLITE_OK ? SQLITE_ERROR : result_; }
+    sqlite3_stmt* get() const { return statement_; }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+    int result_;
+};
+
+// Another connection (another copy of the program) holds the database: nothing is wrong with the file.
+bool isLockContention(int resultCode) {
+    const int primary = resultCode & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+double secondsSince1970() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// The queue holds the user's usage records: its files are readable by the user only. SQLite gives the
+// -wal and -shm files the mode of the database file, so that file is made (or narrowed) first.
+void makePrivateDatabaseFile(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto folder = file.parent_path();
+    if (!folder.empty() && !std::filesystem::exists(folder, error))
+        Directories::createPrivateDirectory(folder); // a failure surfaces when SQLite opens the file
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == ::geteuid())
+            ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const auto sibling = file.string() + suffix;
+        struct stat info {};
+        if (::stat(sibling.c_str(), &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == ::geteuid())
+            ::chmod(sibling.c_str(), 0600);
+    }
+}
+
+} // namespace
+
+void VTDB::ConnectionCloser::operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+
+VTDB::VTDB(std::string_view token) : VTDB(token, Options{}) {}
+
+VTDB::VTDB(std::string_view token, Options options)
+    : apiToken_(UnicodeCategory::keepLettersMarksAndNumbers(token)), options_(std::move(options)) {
+    if (!options_.now)
+        options_.now = secondsSince1970;
+    open();
+}
+
+VTDB::~VTDB() { close(); }
+
+std::optional<std::filesystem::path> VTDB::pathToDb() const {
+    auto caches = Directories::cachesDirectory();
+    if (!caches)
+        return std::nullopt;
+    return *caches / (apiToken_ + "_" + std::string(DB_FILE_NAME));
+}
+
+std::string VTDB::tableName(PersistenceType type) const {
+    return "veltrace_" + apiToken_ + "_" + std::string(rawValue(type));
+}
+
+std::string VTDB::indexName(PersistenceType type) { return "idx_" + std::string(rawValue(type)) + "_time"; }
+
+std::string VTDB::createTableStatement(std::string_view table) {
+    return "CREATE TABLE IF NOT EXISTS " + std::string(table) +
+           "(id integer primary key autoincrement,data blob,time real,flag integer);";
+}
+
+std::string VTDB::createIndexStatement(std::string_view index, std::string_view table) {
+    return "CREATE INDEX IF NOT EXISTS " + std::string(index) + " ON " + std::string(table) + " (time);";
+}
+
+std::string VTDB::insertStatement(std::string_view table) {
+    return "INSERT INTO " + std::string(table) + " (data, flag, time) VALUES(?, ?, ?);";
+}
+
+std::string VTDB::selectStatement(std::string_view table, std::int64_t numRows, bool flag) {
+    std::string sql = "SELECT id, data FROM " + std::string(table) + " WHERE flag = " + (flag ? "1" : "0") +
+                      " ORDER BY time";
+    if (numRows != noLimit)
+        sql += " LIMIT " + std::to_string(numRows);
+    return sql;
+}
+
+std::string VTDB::updateFlagStatement(std::string_view table, bool newFlag) {
+    return "UPDATE " + std::string(table) + " SET flag = " + (newFlag ? "true" : "false") +
+           " where flag = " + (newFlag ? "false" : "true");
+}
+
+std::string VTDB::deleteStatement(std::string_view table, const std::vector<std::int32_t>& ids, bool isDeleteAll) {
+    std::string sql = "DELETE FROM " + std::string(table);
+    if (isDeleteAll)
+        return sql;
+    sql += " WHERE id IN (";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (i > 0)
+            sql += ',';
+        sql += std::to_string(ids[i]);
+    }
+    sql += ')';
+    return sql;
+}
+
+void VTDB::open() {
+    if (apiToken_.empty()) {
+        Logger::error("Project token must not be empty. Database cannot be opened.", "open()");
+        return;
+    }
+    const auto path = pathToDb();
+    if (!path)
+        return;
+    connection_.reset();
+    makePrivateDatabaseFile(*path);
+
+    sqlite3* opened = nullptr;
+    if (sqlite3_open_v2(path->c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        Logger::error([&] { return "Error opening or creating database at path: " + path->string(); }, "open()");
+        if (opened) {
+            Logger::error([&] { return std::string(sqlite3_errmsg(opened)); }, "open()");
+            sqlite3_close_v2(opened);
+        }
+        Logger::info("Connection to database closed.", "open()");
+        return;
+    }
+    connection_.reset(opened);
+    sqlite3_busy_timeout(opened, static_cast<int>(std::min<std::int64_t>(options_.busyTimeout.count(), INT_MAX)));
+    Logger::info([&] { return "Successfully opened connection to database at path: " + path->string(); }, "open()");
+
+    {
+        Statement journalMode(opened, "PRAGMA journal_mode=WAL;");
+        if (!journalMode.prepared()) {
+            logSqlError("PRAGMA journal_mode=WAL statement could not be prepared");
+        } else if (sqlite3_step(journalMode.get()) == SQLITE_ROW) {
+            Logger::info(
+                [&] {
+                    const auto* mode = sqlite3_column_text(journalMode.get(), 0);
+                    return "SQLite journal mode set to " + std::string(mode ? reinterpret_cast<const char*>(mode) : "");
+                },
+                "open()");
+        } else {
+            logSqlError("Failed to enable journal_mode=WAL");
+        }
+    }
+    for (const auto type : allPersistenceTypes) {
+        createTableFor(type);
+        createIndexFor(type);
+    }
+}
+
+void VTDB::close() {
+    connection_.reset();
+    Logger::info("Connection to database closed.", "close()");
+}
+
+bool VTDB::reconnect() {
+    if (connection_)
+        return true;
+    Logger::warning("No database connection found. Calling VTDB.open()", "reconnect()");
+    open();
+    // Reopened: the operation that found the connection missing goes ahead instead of being dropped.
+    return connection_ != nullptr;
+}
+
+void VTDB::logSqlError(std::string_view message) {
+    if (!reconnect())
+        return;
+    if (!message.empty())
+        Logger::error(message, "logSqlError(message:)");
+    Logger::error([&] { return std::string(sqlite3_errmsg(connection_.get())); }, "logSqlError(message:)");
+}
+
+void VTDB::createTableFor(PersistenceType type) {
+    if (!reconnect())
+        return;
+    const auto table = tableName(type);
+    Statement create(connection_.get(), createTableStatement(table));
+    if (!create.prepared()) {
+        logSqlError("CREATE statement for table " + table + " could not be prepared");
+    } else if (sqlite3_step(create.get()) == SQLITE_DONE) {
+        Logger::info([&] { return table + " table created"; }, "createTableFor(_:)");
+    } else {
+        logSqlError(table + " table create failed");
+    }
+}
+
+void VTDB::createIndexFor(PersistenceType type) {
+    if (!reconnect())
+        return;
+    const auto index = indexName(type);
+    Statement create(connection_.get(), createIndexStatement(index, tableName(type)));
+    if (!create.prepared()) {
+        logSqlError("CREATE statement for index " + index + " could not be prepared");
+    } else if (sqlite3_step(create.get()) == SQLITE_DONE) {
+        Logger::info([&] { return index + " index created"; }, "createIndexFor(_:)");
+    } else {
+        logSqlError(index + " index creation failed");
+    }
+}
+
+void VTDB::writeFailed(int resultCode) {
+    if (isLockContention(resultCode)) {
+        // Another copy of the program is using the queue; wiping it would lose that copy's records.
+        Logger::warning("Database is locked by another connection; nothing was deleted", "writeFailed()");
+        return;
+    }
+    recreate();
+}
+
+VTDB::WriteResult VTDB::insert(PersistenceType type, std::string_view data, bool flag, double time) {
+    const auto table = tableName(type);
+    int resultCode;
+    {
+        Statement insert(connection_.get(), insertStatement(table));
+        if (!insert.prepared()) {
+            logSqlError("INSERT statement for table " + table + " could not be prepared");
+            resultCode = insert.prepareResult();
+        } else if (data.size() > static_cast<size_t>(INT_MAX)) {
+            // Not the database's fault: the record is refused, the queue stays.
+            Logger::error([&] { return "Record too large for table " + table; }, "insertRow(_:data:flag:)");
+            return WriteResult::done;
+        } else {
+            sqlite3_bind_blob(insert.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int(insert.get(), 2, flag ? 1 : 0);
+            sqlite3_bind_double(insert.get(), 3, time);
+            resultCode = sqlite3_step(insert.get());
+            if (resultCode == SQLITE_DONE) {
+                Logger::info([&] { return "Successfully inserted row into table " + table; },
+                             "insertRow(_:data:flag:)");
+                return WriteResult::done;
+            }
+            logSqlError("Failed to insert row into table " + table);
+        }
+    }
+    if (isLockContention(resultCode))
+        return WriteResult::busy;
+    writeFailed(resultCode);
+    return WriteResult::failed;
+}
+
+void VTDB::retryPendingRows() {
+    size_t written = 0;
+    while (written < pendingRows_.size() && connection_) {
+        const auto& row = pendingRows_[written];
+        const auto result = insert(row.type, row.data, row.flag, row.time);
+        if (result == WriteResult::busy)
+            break;
+        ++written; // written, or gone with the database it could not be written to
+    }
+    pendingRows_.erase(pendingRows_.begin(), pendingRows_.begin() + static_cast<std::ptrdiff_t>(written));
+}
+
+void VTDB::insertRow(PersistenceType type, std::string_view data, bool flag) {
+    if (!reconnect())
+        return;
+    const double time = options_.now();
+    if (!pendingRows_.empty()) {
+        retryPendingRows();
+        if (!pendingRows_.empty()) { // still locked: keep the order, queue behind the waiting rows
+            if (pendingRows_.size() < maxPendingRows)
+                pendingRows_.push_back({type, std::string(data), flag, time});
+            return;
+        }
+    }
+    if (insert(type, data, flag, time) == WriteResult::busy) {
+        if (pendingRows_.size() < maxPendingRows) {
+            pendingRows_.push_back({type, std::string(data), flag, time});
+            Logger::warning("Row kept in memory until the database lock is released", "insertRow(_:data:flag:)");
+        } else {
+            Logger::error([&] { return "Row for table " + tableName(type) + " dropped: too many rows waiting"; },
+                          "insertRow(_:data:flag:)");
+        }
+    }
+}
+
+std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows, bool flag) {
+    std::vector<RecordMap> rows;
+    if (!reconnect())
+        return rows;
+    if (!pendingRows_.empty())
+        retryPendingRows();
+    if (!connection_)
+        return rows;
+    const auto table = tableName(type);
+    Statement select(connection_.get(), selectStatement(table, numRows, flag));
+    if (!select.prepared()) {
+        logSqlError("SELECT statement for table " + table + " could not be prepared");
+        return rows;
+    }
+    std::int64_t read = 0;
+    int resultCode;
+    while ((resultCode = sqlite3_step(select.get())) == SQLITE_ROW) {
+        const void* blob = sqlite3_column_blob(select.get(), 1);
+        if (!blob) {
+            logSqlError("No blob found in data column for row in " + table);
+            continue;
+        }
+        const std::string_view bytes(static_cast<const char*>(blob),
+                                     static_cast<size_t>(sqlite3_column_bytes(select.get(), 1)));
+        ++read;
+        const std::int32_t id = sqlite3_column_int(select.get(), 0);
+        auto value = JSONHandler::deserializeData(bytes);
+        if (auto* record = value ? value->dictionary() : nullptr) {
+            (*record)["id"] = VeltraceType(id);
+            rows.push_back(std::move(*record));
+        }
+    }
+    if (resultCode != SQLITE_DONE)
+        logSqlError("Failed to read rows from table " + table);
+    if (read > 0)
+        Logger::info([&] { return "Successfully read " + std::to_string(read) + " from table " + table; },
+                     "readRows(_:numRows:flag:)");
+    return rows;
+}
+
+void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {
+    if (!reconnect())
+        return;
+    const auto table = tableName(type);
+    int resultCode;
+    {
+        Statement update(connection_.get(), updateFlagStatement(table, newFlag));
+        if (!update.prepared()) {
+            logSqlError("UPDATE statement for table " + table + " could not be prepared");
+            resultCode = update.prepareResult();
+        } else if ((resultCode = sqlite3_step(update.get())) == SQLITE_DONE) {
+            Logger::info([&] { return "Successfully updated rows from table " + table; }, "updateRowsFlag(_:newFlag:)");
+            return;
+        } else {
+            logSqlError("Failed to update rows from table " + table);
+        }
+    }
+    writeFailed(resultCode);
+}
+
+void VTDB::deleteRows(PersistenceType type, const std::vector<std::int32_t>& ids, bool isDeleteAll) {
+    if (!isDeleteAll && ids.empty())
+        return; // "IN ()" would not even parse; there is nothing to delete
+    if (!reconnect())
+        return;
+    const auto table = tableName(type);
+    int resultCode;
+    {
+        Statement remove(connection_.get(), deleteStatement(table, ids, isDeleteAll));
+        if (!remove.prepared()) {
+            logSqlError("DELETE statement for table " + table + " could not be prepared");
+            resultCode = remove.prepareResult();
+        } else if ((resultCode = sqlite3_step(remove.get())) == SQLITE_DONE) {
+            Logger::info([&] { return "Successfully deleted rows from table " + table; },
+                         "deleteRows(_:ids:isDeleteAll:)");
+            return;
+        } else {
+            logSqlError("Failed to delete rows from table " + table);
+        }
+    }
+    writeFailed(resultCode);
+}
+
+void VTDB::recreate() {
+    close();
+    if (const auto path = pathToDb()) {
+        std::error_code error;
+        if (std::filesystem::exists(*path, error)) {
+            if (std::filesystem::remove(*path, error))
+                Logger::info([&] { return "Deleted database file at path: " + path->string(); }, "recreate()");
+            else
+                Logger::error(
+                    [&] {
+                        return "Unable to remove database file at path: " + path->string() +
+                               ", error: " + error.message();
+                    },
+                    "recreate()");
+        }
+        // A write-ahead log left beside a new database file would be replayed into it.
+        for (const char* suffix : {"-wal", "-shm"})
+            std::filesystem::remove(path->string() + suffix, error);
+    }
+    reconnect();
+}
+
+} // namespace veltrace
