@@ -1,0 +1,287 @@
+#include "highlight/HighlightSettings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+#include <QTextBoundaryFinder>
+#include <QVariant>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr auto kOrganization = "Quorvel";
+constexpr auto kApplication = "Lumarex";
+
+constexpr auto kToggleShortcutKey = "toggleShortcut";
+constexpr auto kBaseColorKey = "baseColor";
+constexpr auto kBaseOpacityKey = "baseOpacity";
+constexpr auto kBaseSizeKey = "baseSize";
+constexpr auto kClickColorKey = "clickColor";
+constexpr auto kClickOpacityKey = "clickOpacity";
+constexpr auto kClickSizeKey = "clickSize";
+
+// What an absent colour entry stands for.
+constexpr auto kDefaultColorText = "#FF0000";
+
+QColor opaqueRed() { return QColor(255, 0, 0); }
+
+// The colour the reset button restores: the toolkit's standard red.
+QColor resetColor() { return QColor(Qt::red); }
+
+// Letters, digits and combining marks; everything else is trimmed off colour text.
+bool isAlphanumeric(char32_t c) { return QChar::isLetterOrNumber(c) || QChar::isMark(c); }
+
+int hexDigitValue(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+qsizetype userPerceivedLength(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+// Leading hexadecimal digits with an optional "0x" prefix, as a number scanner reads them; 0 when none.
+quint64 scanHex(const QString& text) {
+    qsizetype i = 0;
+    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X') &&
+        hexDigitValue(text[2]) >= 0)
+        i = 2;
+    quint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = hexDigitValue(text[i]);
+        if (digit < 0)
+            break;
+        value = value > (~quint64{0} >> 4) ? ~quint64{0} : (value << 4) | quint64(digit);
+    }
+    return value;
+}
+
+int componentByte(quint16 component16) {
+    // component16 / 65535 × 255, truncated; integer arithmetic keeps every 0…255 exact on a round trip.
+    return int(quint32(component16) * 255u / 65535u);
+}
+
+} // namespace
+
+HighlightSettings& HighlightSettings::shared() {
+    static HighlightSettings* const instance = [] {
+        const QSettings native(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication);
+        return new HighlightSettings(native.fileName());
+    }();
+    return *instance;
+}
+
+HighlightSettings::HighlightSettings(const QString& filePath, QObject* parent)
+    : QObject(parent), m_store(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
+    load();
+}
+
+HighlightSettings::~HighlightSettings() = default;
+
+QString HighlightSettings::fileName() const { return m_store->fileName(); }
+
+void HighlightSettings::load() {
+    QSettings& store = *m_store;
+    // Sections are parsed lazily; touching every key makes a malformed file show up in status().
+    (void)store.allKeys();
+    const QSettings::Status status = store.status();
+    const bool unreadable = status != QSettings::NoError;
+    QStringList badKeys;
+
+    const auto readString = [&](const char* key) -> std::optional<QString> {
+        if (unreadable || !store.contains(key))
+            return std::nullopt;
+        const QVariant value = store.value(key);
+        if (value.typeId() == QMetaType::QString)
+            return value.toString();
+        badKeys << QString::fromLatin1(key);
+        return std::nullopt;
+    };
+    const auto readNumber = [&](const char* key) -> std::optional<double> {
+        if (unreadable || !store.contains(key))
+            return std::nullopt;
+        const QVariant value = store.value(key);
+        bool ok = false;
+        double number = 0.0;
+        switch (value.typeId()) {
+        case QMetaType::QString:
+        case QMetaType::Double:
+        case QMetaType::Float:
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+            number = value.toDouble(&ok);
+            break;
+        default:
+            break;
+        }
+        if (ok && std::isfinite(number))
+            return number;
+        badKeys << QString::fromLatin1(key);
+        return std::nullopt;
+    };
+    const auto readColor = [&](const char* key) {
+        return colorFromHex(readString(key).value_or(QString::fromLatin1(kDefaultColorText))).value_or(opaqueRed());
+    };
+    // A stored opacity of 0 is a deliberate choice (an invisible circle) and is kept.
+    const auto readOpacity = [&](const char* key, double fallback) { return readNumber(key).value_or(fallback); };
+    // Sizes of 0 make no sense and fall back.
+    const auto readSize = [&](const char* key, double fallback) {
+        const std::optional<double> size = readNumber(key);
+        return size && *size != 0.0 ? *size : fallback;
+    };
+
+    m_toggleShortcut = readString(kToggleShortcutKey).value_or(QString());
+    m_baseColor = readColor(kBaseColorKey);
+    m_baseOpacity = readOpacity(kBaseOpacityKey, kDefaultBaseOpacity);
+    m_baseSize = readSize(kBaseSizeKey, kDefaultBaseSize);
+    m_clickColor = readColor(kClickColorKey);
+    m_clickOpacity = readOpacity(kClickOpacityKey, kDefaultClickOpacity);
+    m_clickSize = readSize(kClickSizeKey, kDefaultClickSize);
+
+    if (status == QSettings::FormatError)
+        keepCopyOfBadFile(QStringLiteral("is malformed; using default settings"));
+    else if (status == QSettings::AccessError)
+        keepCopyOfBadFile(QStringLiteral("could not be read; using default settings"));
+    else if (!badKeys.isEmpty())
+        keepCopyOfBadFile(QStringLiteral("has invalid values for %1; using their defaults").arg(badKeys.join(u", ")));
+}
+
+// The next save rewrites the file, so the user's original goes aside first; if that is impossible we
+// never write over it.
+void HighlightSettings::keepCopyOfBadFile(const QString& problem) {
+    const QString path = m_store->fileName();
+    QString outcome;
+    if (!QFileInfo(path).isFile()) {
+        if (QFileInfo::exists(path)) {
+            m_canSave = false;
+            outcome = QStringLiteral("settings will not be saved");
+        } else {
+            outcome = QStringLiteral("nothing to keep");
+        }
+    } else {
+        const QString copy = path + QStringLiteral(".corrupt");
+        QFile::remove(copy);
+        if (QFile::copy(path, copy)) {
+            outcome = QStringLiteral("the original was kept as %1").arg(copy);
+        } else {
+            m_canSave = false;
+            outcome = QStringLiteral("it could not be copied aside, so settings will not be saved");
+        }
+    }
+    const QString line = QStringLiteral("Lumarex: settings file %1 %2; %3\n").arg(path, problem, outcome);
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+void HighlightSettings::save() {
+    if (!m_canSave)
+        return;
+    QSettings& store = *m_store;
+    store.setValue(kToggleShortcutKey, m_toggleShortcut);
+    store.setValue(kBaseColorKey, hexFromColor(m_baseColor));
+    store.setValue(kBaseOpacityKey, m_baseOpacity);
+    store.setValue(kBaseSizeKey, m_baseSize);
+    store.setValue(kClickColorKey, hexFromColor(m_clickColor));
+    store.setValue(kClickOpacityKey, m_clickOpacity);
+    store.setValue(kClickSizeKey, m_clickSize);
+    store.sync();
+}
+
+void HighlightSettings::setBaseColor(const QColor& color) {
+    m_baseColor = color;
+    save();
+    emit baseColorChanged(m_baseColor);
+    emit changed();
+}
+
+void HighlightSettings::setBaseOpacity(double opacity) {
+    m_baseOpacity = opacity;
+    save();
+    emit baseOpacityChanged(m_baseOpacity);
+    emit changed();
+}
+
+void HighlightSettings::setBaseSize(double size) {
+    m_baseSize = size;
+    save();
+    emit baseSizeChanged(m_baseSize);
+    emit changed();
+}
+
+void HighlightSettings::setClickColor(const QColor& color) {
+    m_clickColor = color;
+    save();
+    emit clickColorChanged(m_clickColor);
+    emit changed();
+}
+
+void HighlightSettings::setClickOpacity(double opacity) {
+    m_clickOpacity = opacity;
+    save();
+    emit clickOpacityChanged(m_clickOpacity);
+    emit changed();
+}
+
+void HighlightSettings::setClickSize(double size) {
+    m_clickSize = size;
+    save();
+    emit clickSizeChanged(m_clickSize);
+    emit changed();
+}
+
+void HighlightSettings::setToggleShortcut(const QString& shortcut) {
+    m_toggleShortcut = shortcut;
+    save();
+    emit toggleShortcutChanged(m_toggleShortcut);
+    emit changed();
+}
+
+void HighlightSettings::resetToDefaults() {
+    setToggleShortcut(QString());
+    setBaseColor(resetColor());
+    setBaseOpacity(kDefaultBaseOpacity);
+    setBaseSize(kDefaultBaseSize);
+    setClickColor(resetColor());
+    setClickOpacity(kDefaultClickOpacity);
+    setClickSize(kDefaultClickSize);
+}
+
+std::optional<QColor> HighlightSettings::colorFromHex(const QString& text) {
+    const QList<uint> codePoints = text.toUcs4();
+    qsizetype begin = 0;
+    qsizetype end = codePoints.size();
+    while (begin < end && !isAlphanumeric(codePoints[begin]))
+        ++begin;
+    while (end > begin && !isAlphanumeric(codePoints[end - 1]))
+        --end;
+    const QString trimmed =
+        QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData() + begin), end - begin);
+
+    if (userPerceivedLength(trimmed) != 6)
+        return std::nullopt;
+    const quint64 value = scanHex(trimmed);
+    return QColor(int((value >> 16) & 0xFF), int((value >> 8) & 0xFF), int(value & 0xFF));
+}
+
+QString HighlightSettings::hexFromColor(const QColor& color) {
+    if (!color.isValid())
+        return QStringLiteral("#000000");
+    const QRgba64 rgb = color.toRgb().rgba64();
+    return QString::asprintf("#%02X%02X%02X", componentByte(rgb.red()), componentByte(rgb.green()),
+                             componentByte(rgb.blue()));
+}

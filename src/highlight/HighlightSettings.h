@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+// The user's highlight look and toggle shortcut, persisted in the application's INI settings file
+// (group [General]). Every assignment, even of the current value, writes all seven keys to disk at once.
+// Values are read from the file only when the object is created.
+// Thread-safety: GUI thread only.
+class HighlightSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QColor baseColor READ baseColor WRITE setBaseColor NOTIFY baseColorChanged)
+    Q_PROPERTY(double baseOpacity READ baseOpacity WRITE setBaseOpacity NOTIFY baseOpacityChanged)
+    Q_PROPERTY(double baseSize READ baseSize WRITE setBaseSize NOTIFY baseSizeChanged)
+    Q_PROPERTY(QColor clickColor READ clickColor WRITE setClickColor NOTIFY clickColorChanged)
+    Q_PROPERTY(double clickOpacity READ clickOpacity WRITE setClickOpacity NOTIFY clickOpacityChanged)
+    Q_PROPERTY(double clickSize READ clickSize WRITE setClickSize NOTIFY clickSizeChanged)
+    Q_PROPERTY(QString toggleShortcut READ toggleShortcut WRITE setToggleShortcut NOTIFY toggleShortcutChanged)
+
+public:
+    static constexpr double kDefaultBaseOpacity = 0.3;
+    static constexpr double kDefaultBaseSize = 30.0;
+    static constexpr double kDefaultClickOpacity = 0.6;
+    static constexpr double kDefaultClickSize = 40.0;
+
+    // The process-wide instance over $XDG_CONFIG_HOME/Quorvel/Lumarex.conf; created on first use, never
+    // destroyed.
+    static HighlightSettings& shared();
+
+    // An instance over the INI file at `filePath` (tests, or another profile); loads it at once.
+    explicit HighlightSettings(const QString& filePath, QObject* parent = nullptr);
+    ~HighlightSettings() override;
+
+    HighlightSettings(const HighlightSettings&) = delete;
+    HighlightSettings& operator=(const HighlightSettings&) = delete;
+
+    QColor baseColor() const { return m_baseColor; }
+    double baseOpacity() const { return m_baseOpacity; }
+    double baseSize() const { return m_baseSize; }
+    QColor clickColor() const { return m_clickColor; }
+    double clickOpacity() const { return m_clickOpacity; }
+    double clickSize() const { return m_clickSize; }
+    QString toggleShortcut() const { return m_toggleShortcut; }
+
+    void setBaseColor(const QColor& color);
+    void setBaseOpacity(double opacity);
+    void setBaseSize(double size);
+    void setClickColor(const QColor& color);
+    void setClickOpacity(double opacity);
+    void setClickSize(double size);
+    void setToggleShortcut(const QString& shortcut);
+
+    // Seven ordinary assignments of the defaults; clears the shortcut.
+    void resetToDefaults();
+
+    // Writes all seven keys and flushes the file.
+    void save();
+
+    // The settings file this instance reads and writes.
+    QString fileName() const;
+
+    // Colour text "#RRGGBB": surrounding punctuation and spaces are ignored, "0x" is accepted, and
+    // anything that is not exactly six characters after trimming gives no colour.
+    static std::optional<QColor> colorFromHex(const QString& text);
+    // Upper-case "#RRGGBB" of the colour in sRGB, alpha dropped; an invalid colour gives "#000000".
+    static QString hexFromColor(const QColor& color);
+
+signals:
+    void baseColorChanged(const QColor& color);
+    void baseOpacityChanged(double opacity);
+    void baseSizeChanged(double size);
+    void clickColorChanged(const QColor& color);
+    void clickOpacityChanged(double opacity);
+    void clickSizeChanged(double size);
+    void toggleShortcutChanged(const QString& shortcut);
+    // After any assignment, once the new value is saved.
+    void changed();
+
+private:
+    void load();
+    void keepCopyOfBadFile(const QString& problem);
+
+    std::unique_ptr<QSettings> m_store;
+    // False when a bad settings file could not be copied aside: we then leave it alone.
+    bool m_canSave = true;
+
+    QColor m_baseColor;
+    double m_baseOpacity = kDefaultBaseOpacity;
+    double m_baseSize = kDefaultBaseSize;
+    QColor m_clickColor;
+    double m_clickOpacity = kDefaultClickOpacity;
+    double m_clickSize = kDefaultClickSize;
+    QString m_toggleShortcut;
+};
