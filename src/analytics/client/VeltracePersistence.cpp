@@ -263,7 +263,7 @@ void VeltracePersistence::migrate() {
     const auto optOutValue = unarchiveWithType("optOutStatus");
     const auto propertiesValue = unarchiveWithType("properties");
 
-    const std::optional<bool> optOut = optOutValue && optOutValue->get<bool>() ? std::optional(*optOutValue->get<bool>()) : std::nullopt;
+    const bool* optOut = optOutValue ? optOutValue->get<bool>() : nullptr;
     const PropertyMap* properties = propertiesValue ? propertiesValue->dictionary() : nullptr;
     const auto mapMember = [&](const char* name) {
         const auto* value = member(properties, name);
