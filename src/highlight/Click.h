@@ -9,16 +9,16 @@ class Click : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isClicked READ isClicked WRITE setClicked NOTIFY isClickedChanged)
 
-public:
+  public:
     explicit Click(QObject* parent = nullptr);
 
     bool isClicked() const { return m_isClicked; }
     // Emits isClickedChanged only when the value really changes.
     void setClicked(bool clicked);
 
-signals:
+  signals:
     void isClickedChanged(bool isClicked);
 
-private:
+  private:
     bool m_isClicked = false;
 };

@@ -14,14 +14,18 @@ namespace {
 
 constexpr int kFrameIntervalMs = 16; // ~60 Hz
 
-double clamp01(double value) { return std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0; }
+double clamp01(double value) {
+    return std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
+}
 
 QColor withOpacity(QColor color, double opacity) {
     color.setAlphaF(float(clamp01(color.alphaF() * opacity)));
     return color;
 }
 
-bool isDrawableSize(double diameter) { return std::isfinite(diameter) && diameter > 0.0; }
+bool isDrawableSize(double diameter) {
+    return std::isfinite(diameter) && diameter > 0.0;
+}
 
 QRectF circleRect(QSize size, double diameter) {
     return QRectF((size.width() - diameter) / 2.0, (size.height() - diameter) / 2.0, diameter, diameter);
@@ -47,7 +51,8 @@ double CursorHighlightView::steadyClockSeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-CursorHighlightView::CursorHighlightView(Click& click, HighlightSettings& settings, Clock clock, QObject* parent)
+CursorHighlightView::CursorHighlightView(Click& click, HighlightSettings& settings, Clock clock,
+                                         QObject* parent)
     : QObject(parent), m_click(click), m_settings(settings),
       m_clock(clock ? std::move(clock) : Clock(&CursorHighlightView::steadyClockSeconds)),
       m_clickSpring(click.isClicked() ? 1.0 : 0.0, kSpringResponseSeconds) {
@@ -85,7 +90,9 @@ void CursorHighlightView::onFrame() {
     emit needsRedraw();
 }
 
-double CursorHighlightView::clickOpacity() const { return clamp01(m_clickSpring.value(m_clock())); }
+double CursorHighlightView::clickOpacity() const {
+    return clamp01(m_clickSpring.value(m_clock()));
+}
 
 bool CursorHighlightView::baseVisibleWhenSolid() const {
     return m_settings.baseColor().alphaF() * clamp01(m_settings.baseOpacity()) >= kSolidVisibilityThreshold;

@@ -21,7 +21,7 @@ class QImage;
 class CursorHighlightView : public QObject {
     Q_OBJECT
 
-public:
+  public:
     enum class RenderMode {
         // Translucent, anti-aliased circles for a composited screen.
         Translucent,
@@ -39,7 +39,8 @@ public:
     static constexpr double kSolidVisibilityThreshold = 0.1;
 
     // An empty clock means the steady clock.
-    CursorHighlightView(Click& click, HighlightSettings& settings, Clock clock = {}, QObject* parent = nullptr);
+    CursorHighlightView(Click& click, HighlightSettings& settings, Clock clock = {},
+                        QObject* parent = nullptr);
     CursorHighlightView(Click& click, HighlightSettings& settings, QObject* parent);
 
     // Clears `target` (made ARGB32 premultiplied if it is not) and draws the circles centred in it.
@@ -55,11 +56,11 @@ public:
 
     static double steadyClockSeconds();
 
-signals:
+  signals:
     // The look changed (a setting, or a step of the click animation).
     void needsRedraw();
 
-private:
+  private:
     void onClickChanged(bool isClicked);
     void onFrame();
     bool baseVisibleWhenSolid() const;

@@ -26,13 +26,19 @@ constexpr auto kClickSizeKey = "clickSize";
 // What an absent colour entry stands for.
 constexpr auto kDefaultColorText = "#FF0000";
 
-QColor opaqueRed() { return QColor(255, 0, 0); }
+QColor opaqueRed() {
+    return QColor(255, 0, 0);
+}
 
 // The colour the reset button restores: the toolkit's standard red.
-QColor resetColor() { return QColor(Qt::red); }
+QColor resetColor() {
+    return QColor(Qt::red);
+}
 
 // Letters, digits and combining marks; everything else is trimmed off colour text.
-bool isAlphanumeric(char32_t c) { return QChar::isLetterOrNumber(c) || QChar::isMark(c); }
+bool isAlphanumeric(char32_t c) {
+    return QChar::isLetterOrNumber(c) || QChar::isMark(c);
+}
 
 int hexDigitValue(QChar c) {
     const char16_t u = c.unicode();
@@ -91,7 +97,9 @@ HighlightSettings::HighlightSettings(const QString& filePath, QObject* parent)
 
 HighlightSettings::~HighlightSettings() = default;
 
-QString HighlightSettings::fileName() const { return m_store->fileName(); }
+QString HighlightSettings::fileName() const {
+    return m_store->fileName();
+}
 
 void HighlightSettings::load() {
     QSettings& store = *m_store;
@@ -135,10 +143,13 @@ void HighlightSettings::load() {
         return std::nullopt;
     };
     const auto readColor = [&](const char* key) {
-        return colorFromHex(readString(key).value_or(QString::fromLatin1(kDefaultColorText))).value_or(opaqueRed());
+        return colorFromHex(readString(key).value_or(QString::fromLatin1(kDefaultColorText)))
+            .value_or(opaqueRed());
     };
     // A stored opacity of 0 is a deliberate choice (an invisible circle) and is kept.
-    const auto readOpacity = [&](const char* key, double fallback) { return readNumber(key).value_or(fallback); };
+    const auto readOpacity = [&](const char* key, double fallback) {
+        return readNumber(key).value_or(fallback);
+    };
     // Sizes of 0 make no sense and fall back.
     const auto readSize = [&](const char* key, double fallback) {
         const std::optional<double> size = readNumber(key);
@@ -158,7 +169,8 @@ void HighlightSettings::load() {
     else if (status == QSettings::AccessError)
         keepCopyOfBadFile(QStringLiteral("could not be read; using default settings"));
     else if (!badKeys.isEmpty())
-        keepCopyOfBadFile(QStringLiteral("has invalid values for %1; using their defaults").arg(badKeys.join(u", ")));
+        keepCopyOfBadFile(
+            QStringLiteral("has invalid values for %1; using their defaults").arg(badKeys.join(u", ")));
 }
 
 // The next save rewrites the file, so the user's original goes aside first; if that is impossible we

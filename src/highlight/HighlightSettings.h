@@ -21,9 +21,10 @@ class HighlightSettings : public QObject {
     Q_PROPERTY(QColor clickColor READ clickColor WRITE setClickColor NOTIFY clickColorChanged)
     Q_PROPERTY(double clickOpacity READ clickOpacity WRITE setClickOpacity NOTIFY clickOpacityChanged)
     Q_PROPERTY(double clickSize READ clickSize WRITE setClickSize NOTIFY clickSizeChanged)
-    Q_PROPERTY(QString toggleShortcut READ toggleShortcut WRITE setToggleShortcut NOTIFY toggleShortcutChanged)
+    Q_PROPERTY(
+        QString toggleShortcut READ toggleShortcut WRITE setToggleShortcut NOTIFY toggleShortcutChanged)
 
-public:
+  public:
     static constexpr double kDefaultBaseOpacity = 0.3;
     static constexpr double kDefaultBaseSize = 30.0;
     static constexpr double kDefaultClickOpacity = 0.6;
@@ -71,7 +72,7 @@ public:
     // Upper-case "#RRGGBB" of the colour in sRGB, alpha dropped; an invalid colour gives "#000000".
     static QString hexFromColor(const QColor& color);
 
-signals:
+  signals:
     void baseColorChanged(const QColor& color);
     void baseOpacityChanged(double opacity);
     void baseSizeChanged(double size);
@@ -82,7 +83,7 @@ signals:
     // After any assignment, once the new value is saved.
     void changed();
 
-private:
+  private:
     void load();
     void keepCopyOfBadFile(const QString& problem);
 

@@ -5,7 +5,7 @@
 // depend on how often it is sampled. Time is passed in by the caller as monotonic seconds.
 // Thread-safety: none; one owner uses it from one thread.
 class SpringAnimation {
-public:
+  public:
     // `response` is the spring's period in seconds (stiffness = (2π / response)²).
     explicit SpringAnimation(double initialValue = 0.0, double response = 0.3);
 
@@ -24,14 +24,14 @@ public:
     static constexpr double kValueEpsilon = 1e-3;
     static constexpr double kVelocityEpsilon = 1e-2;
 
-private:
+  private:
     double rawValue(double now) const;
     double rawVelocity(double now) const;
     double elapsed(double now) const;
 
-    double m_omega;       // natural angular frequency, 2π / response
+    double m_omega; // natural angular frequency, 2π / response
     double m_target;
-    double m_startValue;  // value and velocity at m_startTime
+    double m_startValue; // value and velocity at m_startTime
     double m_startVelocity = 0.0;
     double m_startTime = 0.0;
 };

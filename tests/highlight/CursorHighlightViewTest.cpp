@@ -1,5 +1,5 @@
-#include "highlight/Click.h"
 #include "highlight/CursorHighlightView.h"
+#include "highlight/Click.h"
 #include "highlight/HighlightSettings.h"
 
 #include <QElapsedTimer>
@@ -15,7 +15,7 @@ namespace {
 using Mode = CursorHighlightView::RenderMode;
 
 class CursorHighlightViewTest : public testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     HighlightSettings settings{dir.filePath("Lumarex.conf")};
     Click click;
@@ -36,7 +36,9 @@ protected:
 };
 
 // Premultiplied pixel, 20 px right of the centre of a 100×100 image.
-QRgb at(const QImage& image, int dx) { return image.pixel(50 + dx, 50); }
+QRgb at(const QImage& image, int dx) {
+    return image.pixel(50 + dx, 50);
+}
 
 } // namespace
 

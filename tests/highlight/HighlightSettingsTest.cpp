@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -28,7 +30,7 @@ QString hexOf(const std::optional<QColor>& color) {
 }
 
 class HighlightSettingsTest : public testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     QString path = dir.filePath("Lumarex.conf");
 };
@@ -89,8 +91,9 @@ TEST_F(HighlightSettingsTest, EveryAssignmentWritesAllSevenKeysToDisk) {
 
         const QByteArray text = readFile(path);
         EXPECT_TRUE(text.startsWith("[General]\n")) << text.constData();
-        for (const char* line : {"toggleShortcut=\n", "baseColor=#FF0000\n", "baseOpacity=0.3\n", "baseSize=30\n",
-                                 "clickColor=#FF0000\n", "clickOpacity=0.6\n", "clickSize=40\n"})
+        for (const char* line :
+             {"toggleShortcut=\n", "baseColor=#FF0000\n", "baseOpacity=0.3\n", "baseSize=30\n",
+              "clickColor=#FF0000\n", "clickOpacity=0.6\n", "clickSize=40\n"})
             EXPECT_TRUE(text.contains(line)) << line << " missing from\n" << text.constData();
 
         settings.setBaseColor(QColor(0, 255, 128, 128)); // alpha kept in memory, not on disk
