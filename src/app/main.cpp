@@ -1,6 +1,89 @@
+#include "app/CommandLine.h"
+#include "app/InstanceChannel.h"
+#include "app/QuorvelApp.h"
+#include "highlight/CursorHighlightWindow.h"
+#include "highlight/HighlightSettings.h"
+#include "platform/x11/X11Connection.h"
+
 #include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Everything below needs an X server; say clearly which one is missing rather than crash in Qt.
+bool haveX11Display() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
+            std::fprintf(stderr, "lumarex: this is a Wayland session without X11 support: Lumarex needs an "
+                                 "X11 session or XWayland (DISPLAY is not set)\n");
+        else
+            std::fprintf(stderr, "lumarex: cannot find an X server: DISPLAY is not set\n");
+        return false;
+    }
+    return true;
+}
+
+void setApplicationIdentity() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("Lumarex"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMAREX_VERSION));
+}
+
+int sendToRunningInstance(int argc, char** argv, const std::string& command) {
+    QCoreApplication app(argc, argv);
+    setApplicationIdentity();
+    QString error;
+    if (!InstanceChannel::send(QString::fromStdString(command), &error)) {
+        std::fprintf(stderr, "lumarex: %s\n", qPrintable(error));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    // Diagnostic lines reach a reader of a pipe one by one.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    const CommandLine commandLine = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    switch (commandLine.action) {
+    case CommandLine::Action::Invalid:
+        std::fprintf(stderr, "lumarex: %s\n\n%s", commandLine.error.c_str(), CommandLine::usage().c_str());
+        return 2;
+    case CommandLine::Action::Help:
+        std::fputs(CommandLine::usage().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::printf("Lumarex %s\n", LUMAREX_VERSION);
+        return 0;
+    case CommandLine::Action::Send:
+        if (!haveX11Display())
+            return 1;
+        return sendToRunningInstance(argc, argv, commandLine.command);
+    case CommandLine::Action::Run:
+        break;
+    }
+
+    if (!haveX11Display())
+        return 1;
+    // The overlay and the input monitors speak X11 directly, so the toolkit must too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (!X11Connection::shared()) {
+        std::fprintf(stderr, "lumarex: cannot open the X display '%s' (DISPLAY)\n", std::getenv("DISPLAY"));
+        return 1;
+    }
+
     QApplication app(argc, argv);
-    return 0;
+    setApplicationIdentity();
+    QuorvelApp quorvel(CursorHighlightWindow::shared(), HighlightSettings::shared());
+    quorvel.start();
+    return app.exec();
 }

@@ -1,0 +1,64 @@
+#include "app/AboutDialog.h"
+
+#include "app/Maker.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About %1").arg(applicationName));
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(6);
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName("icon");
+    icon->setPixmap(applicationIcon().scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setAlignment(Qt::AlignCenter);
+    layout->addWidget(icon);
+
+    auto* name = new QLabel(applicationName, this);
+    name->setObjectName("name");
+    QFont nameFont = name->font();
+    nameFont.setBold(true);
+    nameFont.setPointSizeF(nameFont.pointSizeF() * 1.3);
+    name->setFont(nameFont);
+    name->setAlignment(Qt::AlignCenter);
+    layout->addWidget(name);
+
+    auto* version = new QLabel(QStringLiteral("Version %1 (%2)").arg(QApplication::applicationVersion(),
+                                                                     QStringLiteral(LUMAREX_BUILD)),
+                               this);
+    version->setObjectName("version");
+    version->setAlignment(Qt::AlignCenter);
+    layout->addWidget(version);
+
+    auto* creditsLabel = new QLabel(credits, this);
+    creditsLabel->setObjectName("credits");
+    QFont small = creditsLabel->font();
+    small.setPointSizeF(11.0);
+    creditsLabel->setFont(small);
+    QPalette secondary = creditsLabel->palette();
+    secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));
+    creditsLabel->setPalette(secondary);
+    creditsLabel->setAlignment(Qt::AlignCenter);
+    layout->addWidget(creditsLabel);
+
+    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(maker::name), this);
+    rights->setObjectName("rights");
+    rights->setFont(small);
+    rights->setAlignment(Qt::AlignCenter);
+    layout->addWidget(rights);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QPixmap AboutDialog::applicationIcon() {
+    QPixmap icon(QStringLiteral(":/AppIcon.png"));
+    return icon.isNull() ? QPixmap() : icon;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QDialog>
+
+// The About panel: the application's name, version, one line of credits and its icon.
+// Thread-safety: GUI thread only.
+class AboutDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* applicationName = "Lumarex";
+    static constexpr const char* credits = "A simple cursor highlighter for presentations";
+
+    explicit AboutDialog(QWidget* parent = nullptr);
+
+    // The image named "AppIcon", or an empty image when there is none.
+    static QPixmap applicationIcon();
+};

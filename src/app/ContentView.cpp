@@ -1,0 +1,94 @@
+#include "app/ContentView.h"
+
+#include "app/Maker.h"
+#include "highlight/CursorHighlightWindow.h"
+#include "highlight/HighlightSettings.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+// A small chain-link glyph in the text colour, so the link reads the same in any icon theme.
+QIcon linkIcon(const QColor& color) {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(color, 3.5, Qt::SolidLine, Qt::RoundCap));
+    painter.translate(16, 16);
+    painter.rotate(-45);
+    painter.drawRoundedRect(QRectF(-14, -5, 16, 10), 5, 5);
+    painter.drawRoundedRect(QRectF(-2, -5, 16, 10), 5, 5);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, QWidget* parent)
+    : QMainWindow(parent), overlay_(overlay), settings_(settings) {
+    setWindowTitle(QStringLiteral("Cursor settings"));
+
+    auto* toolbar = addToolBar(QStringLiteral("Toolbar"));
+    toolbar->setObjectName("toolbar");
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolbar->addWidget(makeLink());
+    auto* spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+
+    highlightButton_ = new QPushButton(QStringLiteral("Highlight Cursor"), toolbar);
+    highlightButton_->setObjectName("highlightButton");
+    highlightButton_->setCursor(Qt::PointingHandCursor);
+    // The same look in both states: white text on the accent colour, corner radius 6.
+    highlightButton_->setStyleSheet(QStringLiteral("QPushButton#highlightButton { color: white; "
+                                                   "background-color: palette(highlight); border: none; "
+                                                   "border-radius: 6px; padding: 4px 8px; }"
+                                                   "QPushButton#highlightButton:pressed { "
+                                                   "background-color: palette(dark); }"));
+    connect(highlightButton_, &QPushButton::clicked, this, &ContentView::toggleHighlight);
+    toolbar->addWidget(highlightButton_);
+
+    // The body: the settings of the highlight.
+    auto* body = new QWidget(this);
+    body->setObjectName("body");
+    auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setAlignment(Qt::AlignCenter);
+    auto* placeholder = new QLabel(QStringLiteral("Highlight settings"), body);
+    placeholder->setMinimumSize(360, 240);
+    placeholder->setAlignment(Qt::AlignCenter);
+    layout->addWidget(placeholder);
+    setCentralWidget(body);
+}
+
+QToolButton* ContentView::makeLink() {
+    auto* link = new QToolButton(this);
+    link->setObjectName("makerLink");
+    link->setText(QString::fromUtf8(maker::name));
+    link->setIcon(linkIcon(palette().color(QPalette::ButtonText)));
+    link->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    link->setAutoRaise(true);
+    link->setToolTip(QStringLiteral("Visit %1").arg(maker::name));
+    link->setCursor(Qt::PointingHandCursor);
+    connect(link, &QToolButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(maker::webSite)); });
+    return link;
+}
+
+void ContentView::toggleHighlight() {
+    isHighlightEnabled_ = !isHighlightEnabled_;
+    if (isHighlightEnabled_)
+        overlay_.show();
+    else
+        overlay_.hide();
+    emit highlightButtonClicked();
+}

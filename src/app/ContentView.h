@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMainWindow>
+
+class CursorHighlightWindow;
+class HighlightSettings;
+class QPushButton;
+class QToolButton;
+
+// The main window: the settings in its body, and a toolbar with the maker's link and the button that
+// switches the highlight on and off. Thread-safety: GUI thread only.
+class ContentView : public QMainWindow {
+    Q_OBJECT
+public:
+    ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, QWidget* parent = nullptr);
+
+    bool isHighlightEnabled() const { return isHighlightEnabled_; }
+    QPushButton* highlightButton() const { return highlightButton_; }
+
+signals:
+    // After every press of the highlight button, whichever way it toggled.
+    void highlightButtonClicked();
+
+private:
+    void toggleHighlight();
+    QToolButton* makeLink();
+
+    CursorHighlightWindow& overlay_;
+    HighlightSettings& settings_;
+    QPushButton* highlightButton_ = nullptr;
+    bool isHighlightEnabled_ = false;
+};

@@ -1,0 +1,89 @@
+#include "app/QuorvelApp.h"
+
+#include "app/AboutDialog.h"
+#include "app/ContentView.h"
+#include "app/InstanceChannel.h"
+#include "highlight/CursorHighlightWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+
+QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, QObject* parent)
+    : QObject(parent), overlay_(overlay), settings_(settings) {
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(AboutDialog::applicationIcon()));
+    mainWindow_ = std::make_unique<ContentView>(overlay_, settings_);
+    buildMenu();
+    overlay_.setOwnWindowTest([this](QPoint position) { return isOwnWindowAt(position); });
+}
+
+QuorvelApp::~QuorvelApp() {
+    overlay_.setOwnWindowTest(nullptr);
+}
+
+void QuorvelApp::buildMenu() {
+    applicationMenu_ = mainWindow_->menuBar()->addMenu(QStringLiteral("&Lumarex"));
+    applicationMenu_->setObjectName("applicationMenu");
+    QAction* about = applicationMenu_->addAction(QStringLiteral("About Quorvel"));
+    about->setObjectName("aboutAction");
+    about->setMenuRole(QAction::NoRole);
+    connect(about, &QAction::triggered, this, &QuorvelApp::showAboutPanel);
+
+    // Stays disabled until the updater reports that it can check.
+    checkForUpdatesAction_ = applicationMenu_->addAction(QStringLiteral("Check for Updates…"));
+    checkForUpdatesAction_->setObjectName("checkForUpdatesAction");
+    checkForUpdatesAction_->setEnabled(false);
+
+    applicationMenu_->addSeparator();
+    QAction* quit = applicationMenu_->addAction(QStringLiteral("&Quit"));
+    quit->setObjectName("quitAction");
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void QuorvelApp::start() {
+    mainWindow_->show();
+    channel_ = std::make_unique<InstanceChannel>();
+    connect(channel_.get(), &InstanceChannel::commandReceived, this, &QuorvelApp::perform);
+    channel_->listen();
+}
+
+bool QuorvelApp::perform(const QString& command) {
+    if (command == u"toggle") {
+        // The same decision the keyboard shortcut makes: by the overlay's own state.
+        if (overlay_.isVisible())
+            overlay_.hide();
+        else
+            overlay_.show();
+    } else if (command == u"show") {
+        overlay_.show();
+    } else if (command == u"hide") {
+        overlay_.hide();
+    } else if (command == u"settings") {
+        mainWindow_->show();
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
+    } else if (command == u"quit") {
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void QuorvelApp::showAboutPanel() {
+    if (!aboutDialog_) {
+        aboutDialog_ = new AboutDialog(mainWindow_.get());
+        aboutDialog_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    aboutDialog_->show();
+    aboutDialog_->raise();
+}
+
+bool QuorvelApp::isOwnWindowAt(QPoint globalPosition) const {
+    QWidget* window = QApplication::topLevelAt(globalPosition);
+    return window && window->isVisible();
+}

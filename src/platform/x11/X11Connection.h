@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
+typedef struct _XDisplay Display;
+union _XEvent;
+
+// Our own Xlib connection, beside Qt's: the overlay window, the global input monitors and the
+// compositor watch live on it, so none of them goes through Qt's window machinery. Events are read
+// when the socket is readable; nothing polls. Thread-safety: GUI thread only.
+class X11Connection : public QObject {
+    Q_OBJECT
+public:
+    // Opens the display named by $DISPLAY on first use; null when it cannot be opened.
+    static X11Connection* shared();
+
+    explicit X11Connection(Display* display);
+    ~X11Connection() override;
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    Display* display() const { return display_; }
+    unsigned long rootWindow() const;
+    int screen() const;
+    // Major opcode of XInput 2.2 or later, or -1 when the server lacks it.
+    int xinputOpcode() const { return xinputOpcode_; }
+    // First event code of XFixes, or -1 when the server lacks it.
+    int xfixesEventBase() const { return xfixesEventBase_; }
+
+    // Handlers see every event; for XInput generic events the cookie data is already fetched.
+    using Handler = std::function<void(_XEvent&)>;
+    int addHandler(Handler handler);
+    void removeHandler(int id);
+
+    // Sends buffered requests; also reads any events a round trip left in Xlib's queue, which the
+    // socket notifier would not announce.
+    void flush();
+
+private:
+    void processEvents();
+
+    Display* display_;
+    int xinputOpcode_ = -1;
+    int xfixesEventBase_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::map<int, Handler> handlers_;
+    int nextHandlerId_ = 1;
+    bool drainQueued_ = false;
+};

@@ -1,0 +1,98 @@
+#include "platform/x11/X11PointerMonitor.h"
+
+#include "platform/x11/X11Connection.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+
+namespace {
+constexpr int leftButton = 1;
+}
+
+X11PointerMonitor::X11PointerMonitor(X11Connection& connection) : connection_(connection) {
+    handlerId_ = connection_.addHandler([this](XEvent& event) { handleEvent(event); });
+}
+
+X11PointerMonitor::~X11PointerMonitor() {
+    onLeftPress_ = nullptr;
+    onMotion_ = nullptr;
+    selectEvents();
+    connection_.removeHandler(handlerId_);
+}
+
+bool X11PointerMonitor::startWatchingPresses(std::function<void()> onLeftPress) {
+    if (connection_.xinputOpcode() < 0)
+        return false;
+    onLeftPress_ = std::move(onLeftPress);
+    selectEvents();
+    return true;
+}
+
+void X11PointerMonitor::stopWatchingPresses() {
+    onLeftPress_ = nullptr;
+    selectEvents();
+}
+
+bool X11PointerMonitor::watchNextMotion(std::function<void()> onMotion) {
+    if (connection_.xinputOpcode() < 0)
+        return false;
+    onMotion_ = std::move(onMotion);
+    selectEvents();
+    return true;
+}
+
+void X11PointerMonitor::cancelMotionWatch() {
+    if (!onMotion_)
+        return;
+    onMotion_ = nullptr;
+    selectEvents();
+}
+
+std::optional<QPoint> X11PointerMonitor::position() {
+    Display* display = connection_.display();
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned int mask = 0;
+    const bool onScreen =
+        XQueryPointer(display, connection_.rootWindow(), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+    connection_.flush();
+    if (!onScreen)
+        return std::nullopt;
+    return QPoint(rootX, rootY);
+}
+
+// Raw motion is selected only while someone waits for the next motion: a moving pointer would
+// otherwise wake us for every device report.
+void X11PointerMonitor::selectEvents() {
+    if (connection_.xinputOpcode() < 0)
+        return;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    if (onLeftPress_)
+        XISetMask(bits, XI_RawButtonPress);
+    if (onMotion_)
+        XISetMask(bits, XI_RawMotion);
+    XIEventMask mask;
+    mask.deviceid = XIAllMasterDevices;
+    mask.mask_len = sizeof bits;
+    mask.mask = bits;
+    XISelectEvents(connection_.display(), connection_.rootWindow(), &mask, 1);
+    connection_.flush();
+}
+
+void X11PointerMonitor::handleEvent(XEvent& event) {
+    if (event.xcookie.type != GenericEvent || event.xcookie.extension != connection_.xinputOpcode() ||
+        !event.xcookie.data)
+        return;
+    if (event.xcookie.evtype == XI_RawButtonPress) {
+        const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+        if (raw->detail == leftButton && onLeftPress_) {
+            auto handler = onLeftPress_;
+            handler();
+        }
+    } else if (event.xcookie.evtype == XI_RawMotion && onMotion_) {
+        auto handler = std::move(onMotion_);
+        onMotion_ = nullptr;
+        selectEvents();
+        handler();
+    }
+}

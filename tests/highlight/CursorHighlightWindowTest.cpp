@@ -1,0 +1,210 @@
+#include "highlight/CursorHighlightWindow.h"
+
+#include "highlight/HighlightSettings.h"
+#include "platform/OverlaySurface.h"
+#include "platform/PointerMonitor.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SurfaceLog {
+    int created = 0;
+    int shown = 0;
+    int hidden = 0;
+    int contentSets = 0;
+    std::vector<QPoint> moves;
+};
+
+class FakeSurface : public OverlaySurface {
+public:
+    FakeSurface(SurfaceLog& log, QSize size) : log_(log), size_(size) { ++log_.created; }
+    QSize size() const override { return size_; }
+    void resize(QSize size) override { size_ = size; }
+    bool isComposited() const override { return true; }
+    void setCompositingChangedHandler(std::function<void()>) override {}
+    void setContent(const QImage&, const QRegion&) override { ++log_.contentSets; }
+    void show() override { ++log_.shown; }
+    void hide() override { ++log_.hidden; }
+    void moveTo(QPoint topLeft) override { log_.moves.push_back(topLeft); }
+
+private:
+    SurfaceLog& log_;
+    QSize size_;
+};
+
+struct PointerState {
+    std::optional<QPoint> position = QPoint(500, 300);
+    std::function<void()> onPress;
+    std::function<void()> onMotion;
+    int pressWatchStarts = 0;
+    int pressWatchStops = 0;
+    bool reportsMotion = true;
+};
+
+class FakePointer : public PointerMonitor {
+public:
+    explicit FakePointer(PointerState& state) : state_(state) {}
+    bool startWatchingPresses(std::function<void()> onLeftPress) override {
+        ++state_.pressWatchStarts;
+        state_.onPress = std::move(onLeftPress);
+        return true;
+    }
+    void stopWatchingPresses() override {
+        ++state_.pressWatchStops;
+        state_.onPress = nullptr;
+    }
+    bool watchNextMotion(std::function<void()> onMotion) override {
+        if (!state_.reportsMotion)
+            return false;
+        state_.onMotion = std::move(onMotion);
+        return true;
+    }
+    void cancelMotionWatch() override { state_.onMotion = nullptr; }
+    std::optional<QPoint> position() override { return state_.position; }
+
+private:
+    PointerState& state_;
+};
+
+class CursorHighlightWindowTest : public testing::Test {
+protected:
+    CursorHighlightWindowTest()
+        : settings(directory.filePath("Lumarex.conf")),
+          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
+                  std::make_unique<FakePointer>(pointer), settings) {}
+
+    int activePressWatches() const { return pointer.pressWatchStarts - pointer.pressWatchStops; }
+
+    QTemporaryDir directory;
+    HighlightSettings settings;
+    SurfaceLog surface;
+    PointerState pointer;
+    CursorHighlightWindow overlay;
+};
+
+TEST_F(CursorHighlightWindowTest, ShowAndHideDriveOneWindowTimerAndMonitor) {
+    QSignalSpy visibility(&overlay, &CursorHighlightWindow::isVisibleChanged);
+    EXPECT_FALSE(overlay.isVisible());
+    EXPECT_FALSE(overlay.isTracking());
+
+    overlay.show();
+    EXPECT_TRUE(overlay.isVisible());
+    EXPECT_TRUE(overlay.isPositionTimerActive());
+    EXPECT_EQ(activePressWatches(), 1);
+    EXPECT_EQ(surface.created, 1);
+    EXPECT_GE(surface.contentSets, 1) << "the circles are drawn before the first showing";
+
+    // A second show while visible must not leave a first timer or monitor behind.
+    overlay.show();
+    EXPECT_EQ(activePressWatches(), 1);
+
+    overlay.hide();
+    EXPECT_FALSE(overlay.isVisible());
+    EXPECT_FALSE(overlay.isTracking());
+    EXPECT_EQ(activePressWatches(), 0);
+    overlay.hide(); // hiding a hidden overlay changes nothing
+    EXPECT_EQ(activePressWatches(), 0);
+
+    overlay.show();
+    EXPECT_EQ(surface.created, 1) << "the window is made once and reused";
+    EXPECT_EQ(surface.shown, 3);
+    EXPECT_EQ(visibility.count(), 3) << "changes only: shown, hidden, shown";
+}
+
+TEST_F(CursorHighlightWindowTest, CentresTheWindowOnThePointer) {
+    overlay.show();
+    ASSERT_FALSE(surface.moves.empty());
+    EXPECT_EQ(surface.moves.back(), QPoint(450, 250));
+
+    // A larger circle grows the window; it stays centred.
+    settings.setClickSize(140);
+    EXPECT_EQ(overlay.surface()->size(), QSize(142, 142));
+    EXPECT_EQ(surface.moves.back(), QPoint(500 - 71, 300 - 71));
+
+    // No screen: the tick does nothing and the window stays where it was.
+    const size_t moves = surface.moves.size();
+    pointer.position.reset();
+    QSignalSpy tick(&overlay, &QObject::destroyed); // just an event loop turn or two
+    tick.wait(50);
+    EXPECT_EQ(surface.moves.size(), moves);
+}
+
+TEST_F(CursorHighlightWindowTest, TimerRestsWhileThePointerIsStillAndWakesOnMotion) {
+    overlay.show();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (overlay.isPositionTimerActive() && elapsed.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(overlay.isPositionTimerActive()) << "a still pointer lets the 60 Hz timer rest";
+    EXPECT_TRUE(overlay.isTracking()) << "a slow safety poll remains while visible";
+    ASSERT_TRUE(pointer.onMotion);
+
+    pointer.position = QPoint(600, 400);
+    pointer.onMotion();
+    EXPECT_TRUE(overlay.isPositionTimerActive());
+    EXPECT_EQ(surface.moves.back(), QPoint(550, 350));
+
+    overlay.hide();
+    EXPECT_FALSE(pointer.onMotion) << "hiding ends the motion watch";
+    EXPECT_FALSE(overlay.isTracking());
+}
+
+TEST_F(CursorHighlightWindowTest, WithoutMotionReportsTheTimerKeepsTicking) {
+    pointer.reportsMotion = false;
+    overlay.show();
+    QSignalSpy spin(&overlay, &QObject::destroyed);
+    spin.wait(250);
+    EXPECT_TRUE(overlay.isPositionTimerActive());
+}
+
+TEST_F(CursorHighlightWindowTest, PressRaisesTheFlagAfterOneTenthOfASecondAndPrintsOnce) {
+    overlay.show();
+    Click& click = overlay.click();
+    QSignalSpy raised(&click, &Click::isClickedChanged);
+
+    testing::internal::CaptureStdout();
+    QElapsedTimer sincePress;
+    pointer.onPress();
+    QSignalSpy gap(&overlay, &QObject::destroyed);
+    gap.wait(50);
+    EXPECT_FALSE(click.isClicked());
+    sincePress.start();
+    pointer.onPress(); // cancels the first
+    ASSERT_TRUE(raised.wait(1000));
+    const qint64 delay = sincePress.elapsed();
+    EXPECT_TRUE(raised.first().first().toBool());
+    EXPECT_GE(delay, 95) << "measured from the second press";
+
+    gap.wait(150);
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(output, "clicked\n") << "two presses 50 ms apart give one click";
+}
+
+TEST_F(CursorHighlightWindowTest, PendingPressOutlivesHideAndShowClearsTheFlag) {
+    overlay.show();
+    testing::internal::CaptureStdout();
+    pointer.onPress();
+    overlay.hide();
+    QSignalSpy raised(&overlay.click(), &Click::isClickedChanged);
+    ASSERT_TRUE(raised.wait(1000)) << "a hide does not cancel the pending click";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "clicked\n");
+    overlay.click().setClicked(true);
+    overlay.show();
+    EXPECT_FALSE(overlay.click().isClicked());
+}
+
+TEST_F(CursorHighlightWindowTest, PressesOnOwnWindowsShowNothing) {
+    overlay.setOwnWindowTest([](QPoint position) { return position.x() < 100; });
+    overlay.show();
+    pointer.position = QPoint(50, 50);
+    pointer.onPress();
+    QSignalSpy raised(&overlay.click(), &Click::isClickedChanged);
+    EXPECT_FALSE(raised.wait(250));
+}
+
+} // namespace
