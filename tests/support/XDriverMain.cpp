@@ -1,9 +1,11 @@
 // lumarex-xdriver: XTest input, screenshots and window waits for scripts (the demo and the benchmark).
 #include "support/ScreenGrabber.h"
+#include "support/Wait.h"
 #include "support/WindowFinder.h"
 #include "support/XConnection.h"
 #include "support/XTestDriver.h"
 
+#include <X11/Xlib.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +32,8 @@ int usage() {
                  "                                wait until a window of that name is mapped; print the\n"
                  "                                milliseconds waited (or since SINCE_NS, CLOCK_REALTIME ns,\n"
                  "                                as `date +%%s%%N` prints); exit 1 on time-out\n"
-                 "  wait-gone NAME TIMEOUT        wait until no window of that name is mapped\n");
+                 "  wait-gone NAME TIMEOUT        wait until no window of that name is mapped\n"
+                 "  wait-compositor TIMEOUT       wait until a compositing manager owns _NET_WM_CM_S0\n");
     return 2;
 }
 
@@ -90,6 +93,13 @@ int run(const std::vector<std::string>& args) {
     } else if (command == "screenshot" && n == 2) {
         if (!ScreenGrabber(connection).savePng(args[1])) {
             std::fprintf(stderr, "lumarex-xdriver: cannot write %s\n", args[1].c_str());
+            return 1;
+        }
+    } else if (command == "wait-compositor" && n == 2) {
+        const unsigned long selection = connection.atom("_NET_WM_CM_S0");
+        if (!pollUntil([&] { return XGetSelectionOwner(connection.display(), selection) != 0; },
+                       seconds(args[1]))) {
+            std::fprintf(stderr, "lumarex-xdriver: no compositing manager within %s s\n", args[1].c_str());
             return 1;
         }
     } else if (command == "pixel" && n == 3) {
