@@ -201,8 +201,8 @@ TEST(HarnessSelfTest, ProcessOutputIsSeenLineByLineAndExitStatusReported) {
     ASSERT_FALSE(sh.empty());
     Environment env{{"PATH", "/usr/bin:/bin"}};
     {
-        // The second line never comes before the first is answered: lines must be seen while it runs.
-        AppProcess process(sh, {"-c", "echo ready; echo oops >&2; read reply; echo never"}, env);
+        // The last line would come only after half a minute: lines must be seen while it runs.
+        AppProcess process(sh, {"-c", "echo ready; echo oops >&2; sleep 30; echo never"}, env);
         auto at = process.waitForLine("ready", 10s);
         ASSERT_TRUE(at);
         EXPECT_GE(*at, process.startedAt());
