@@ -58,7 +58,17 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+// The resources live in a static library, whose registration the linker would drop unasked.
+static void registerResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    (void)registered;
+}
+
 QPixmap AboutDialog::applicationIcon() {
+    registerResources();
     QPixmap icon(QStringLiteral(":/AppIcon.png"));
     return icon.isNull() ? QPixmap() : icon;
 }

@@ -1,0 +1,135 @@
+#include "app/AboutDialog.h"
+#include "app/ContentView.h"
+#include "app/InstanceChannel.h"
+#include "app/QuorvelApp.h"
+#include "highlight/CursorHighlightWindow.h"
+#include "highlight/HighlightSettings.h"
+#include "highlight/OverlayFakes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+using namespace fakes;
+
+class MainWindowTest : public testing::Test {
+protected:
+    MainWindowTest()
+        : settings(directory.filePath("Lumarex.conf")),
+          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
+                  std::make_unique<FakePointer>(pointer), settings),
+          app(overlay, settings) {}
+
+    int activePressWatches() const { return pointer.pressWatchStarts - pointer.pressWatchStops; }
+
+    QTemporaryDir directory;
+    HighlightSettings settings;
+    SurfaceLog surface;
+    PointerState pointer;
+    CursorHighlightWindow overlay;
+    QuorvelApp app;
+};
+
+TEST_F(MainWindowTest, ApplicationMenuHoldsAboutThenUpdatesThenQuit) {
+    const QList<QAction*> actions = app.applicationMenu()->actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[0]->text(), "About Quorvel");
+    EXPECT_EQ(actions[1]->text(), QString::fromUtf8("Check for Updates\u2026"));
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_TRUE(actions[3]->text().contains("Quit"));
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed()) << "closing the window leaves the program running";
+}
+
+TEST_F(MainWindowTest, AboutPanelNamesTheApplicationWithSmallSecondaryCredits) {
+    app.showAboutPanel();
+    auto* dialog = app.mainWindow()->findChild<AboutDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->findChild<QLabel*>("name")->text(), "Lumarex");
+    const QLabel* credits = dialog->findChild<QLabel*>("credits");
+    EXPECT_EQ(credits->text(), "A simple cursor highlighter for presentations");
+    EXPECT_EQ(credits->font().pointSizeF(), 11.0);
+    EXPECT_NE(credits->palette().color(QPalette::WindowText), dialog->palette().color(QPalette::WindowText));
+    EXPECT_FALSE(dialog->findChild<QLabel*>("icon")->pixmap().isNull());
+    app.showAboutPanel();
+    EXPECT_EQ(app.mainWindow()->findChildren<AboutDialog*>().size(), 1) << "one panel, brought forward";
+}
+
+TEST_F(MainWindowTest, HighlightButtonTogglesItsOwnFlagAndReportsEveryPress) {
+    ContentView* window = app.mainWindow();
+    QSignalSpy reports(window, &ContentView::highlightButtonClicked);
+    QPushButton* button = window->highlightButton();
+    EXPECT_EQ(button->text(), "Highlight Cursor");
+
+    button->click();
+    EXPECT_TRUE(window->isHighlightEnabled());
+    EXPECT_TRUE(overlay.isVisible());
+    button->click();
+    EXPECT_FALSE(window->isHighlightEnabled());
+    EXPECT_FALSE(overlay.isVisible());
+
+    // The shortcut shows the overlay behind the button's back: the next press shows it again (one
+    // monitor, not two) and the press after that hides it.
+    overlay.show();
+    button->click();
+    EXPECT_TRUE(overlay.isVisible());
+    EXPECT_EQ(activePressWatches(), 1);
+    button->click();
+    EXPECT_FALSE(overlay.isVisible());
+    EXPECT_EQ(reports.count(), 4);
+    EXPECT_EQ(button->text(), "Highlight Cursor") << "the label does not change with the state";
+}
+
+TEST_F(MainWindowTest, WindowCannotShrinkBelowItsContent) {
+    ContentView* window = app.mainWindow();
+    window->show();
+    window->resize(20, 20);
+    EXPECT_GE(window->width(), window->minimumSizeHint().width());
+    EXPECT_GE(window->height(), window->minimumSizeHint().height());
+    window->resize(2000, 1500);
+    EXPECT_EQ(window->size(), QSize(2000, 1500));
+}
+
+TEST_F(MainWindowTest, CommandsFromOtherInvocationsDriveTheOverlay) {
+    EXPECT_TRUE(app.perform("toggle"));
+    EXPECT_TRUE(overlay.isVisible());
+    EXPECT_TRUE(app.perform("toggle"));
+    EXPECT_FALSE(overlay.isVisible());
+    EXPECT_TRUE(app.perform("show"));
+    EXPECT_TRUE(overlay.isVisible());
+    EXPECT_TRUE(app.perform("hide"));
+    EXPECT_FALSE(overlay.isVisible());
+    EXPECT_FALSE(app.perform("explode"));
+}
+
+TEST(InstanceChannelTest, DeliversACommandAndReportsAMissingInstance) {
+    qputenv("DISPLAY", QByteArray(":channel-test-") + QByteArray::number(QCoreApplication::applicationPid()));
+    QString error;
+    EXPECT_FALSE(InstanceChannel::send("show", &error, 500));
+    EXPECT_TRUE(error.contains("no running Lumarex instance")) << error.toStdString();
+
+    InstanceChannel server;
+    ASSERT_TRUE(server.listen());
+    QSignalSpy received(&server, &InstanceChannel::commandReceived);
+    auto sent = std::async(std::launch::async, [] {
+        QString sendError;
+        return InstanceChannel::send("toggle", &sendError, 5000);
+    });
+    ASSERT_TRUE(received.wait(5000));
+    EXPECT_EQ(received.first().first().toString(), "toggle");
+    while (sent.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(sent.get());
+}
+
+} // namespace
