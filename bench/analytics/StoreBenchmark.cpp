@@ -1,0 +1,124 @@
+// Speed of the event queue store against plain SQLite doing the same work.
+#include "client/VTDB.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+using namespace veltrace;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh caches folder per benchmark, removed afterwards; under $VELTRACE_BENCH_DIR (default /tmp), so
+// that the same run can be made on a disk and on a memory file system, where syncing costs nothing.
+class ScratchCaches {
+public:
+    ScratchCaches() {
+        const char* base = std::getenv("VELTRACE_BENCH_DIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/veltrace-bench-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        path_ = pattern;
+        ::setenv("XDG_CACHE_HOME", path_.c_str(), 1);
+    }
+    ~ScratchCaches() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// About the size of an assembled event with its automatic properties.
+std::string typicalRecord() {
+    std::string record = R"({"event":"highlightButton clicked","properties":{)";
+    for (int i = 0; i < 20; ++i)
+        record += R"("$property_)" + std::to_string(i) + R"(":"value number )" + std::to_string(i) + R"(",)";
+    record += R"("time":1700000000123,"distinct_id":"3F2504E0-4F89-11D3-9A0C-0305E82C3301"}})";
+    return record;
+}
+
+void BM_VTDBInsertRow(benchmark::State& state) {
+    ScratchCaches caches;
+    VTDB store("benchtoken");
+    const auto record = typicalRecord();
+    for (auto _ : state)
+        store.insertRow(PersistenceType::events, record, false);
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The same INSERT done by hand: prepare, bind, step and finalize per row, on a database with the same
+// pragmas, schema and index.
+void BM_PlainSqliteInsert(benchmark::State& state) {
+    ScratchCaches caches;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2((caches.path() / "plain.sqlite").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                    nullptr);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "CREATE TABLE IF NOT EXISTS t(id integer primary key autoincrement,data blob,time real,flag integer);"
+                 "CREATE INDEX IF NOT EXISTS idx_t_time ON t (time);",
+                 nullptr, nullptr, nullptr);
+    const auto record = typicalRecord();
+    double time = 1.7e9;
+    for (auto _ : state) {
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO t (data, flag, time) VALUES(?, ?, ?);", -1, &insert, nullptr);
+        sqlite3_bind_blob(insert, 1, record.data(), static_cast<int>(record.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert, 2, 0);
+        sqlite3_bind_double(insert, 3, time += 0.001);
+        if (sqlite3_step(insert) != SQLITE_DONE)
+            state.SkipWithError("insert failed");
+        sqlite3_finalize(insert);
+    }
+    sqlite3_close_v2(db);
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Reading one flush batch from a long queue.
+void BM_VTDBReadRows50Of100000(benchmark::State& state) {
+    ScratchCaches caches;
+    VTDB store("benchtoken");
+    {
+        // Filled in one transaction through a side connection: 100 000 single inserts would take minutes.
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(store.pathToDb()->c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, VTDB::insertStatement(store.tableName(PersistenceType::events)).c_str(), -1, &insert,
+                           nullptr);
+        const auto record = typicalRecord();
+        for (int i = 0; i < 100000; ++i) {
+            sqlite3_bind_blob(insert, 1, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
+            sqlite3_bind_int(insert, 2, 0);
+            sqlite3_bind_double(insert, 3, 1.7e9 + (i * 7919 % 100000)); // not in id order
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db);
+    }
+    size_t rows = 0;
+    for (auto _ : state) {
+        auto batch = store.readRows(PersistenceType::events, 50, false);
+        rows = batch.size();
+        benchmark::DoNotOptimize(batch);
+    }
+    if (rows != 50)
+        state.SkipWithError("expected 50 rows");
+    state.SetItemsProcessed(state.iterations() * 50);
+}
+
+} // namespace
+
+BENCHMARK(BM_VTDBInsertRow)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PlainSqliteInsert)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_VTDBReadRows50Of100000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+BENCHMARK_MAIN();
