@@ -118,15 +118,42 @@ TEST_F(OverlayCompositedTest, RightAndMiddleClicksShowAndPrintNothing) {
     EXPECT_EQ(session.app().count("clicked"), 1u) << session.app().stdoutText();
 }
 
+TEST_F(OverlayCompositedTest, APressWhileTheLookFadesInStartsASecondLookOnceTheFirstEnds) {
+    // The first look's flag falls at 0.4 s; this press raises it again at 0.45 s, so the look lasts until
+    // 0.75 s and only then fades. A lone press would have faded out completely by 0.8 s.
+    const auto first = session.click(1);
+    std::this_thread::sleep_until(first + 350ms);
+    session.click(1);
+    const auto samples = session.sample(first, 1800ms, {{518, 300}});
+    const Rgb late = strongest(samples, 0, grey, 0.8, 0.9);
+    EXPECT_GT(late.distance(grey), 15) << "no second look: " << late;
+    for (const auto& s : samples) {
+        if (s.t >= 1.5) {
+            EXPECT_TRUE(s.colours[0].near(grey, 4)) << "at " << s.t << " s: " << s.colours[0];
+        }
+    }
+    EXPECT_TRUE(session.app().waitForLine("clicked", 5s, 2));
+}
+
 TEST_F(OverlayCompositedTest, HideToggleAndQuitFromTheCommandLine) {
+    const auto shownFirst = session.windows().findViewable(overlayName);
+    ASSERT_TRUE(shownFirst);
+    // Showing what is already shown, then hiding once, must leave nothing watching presses.
+    EXPECT_TRUE(session.control("--show").status.ok());
     auto hide = session.control("--hide");
     EXPECT_TRUE(hide.status.ok()) << hide.status.describe() << " " << hide.err;
     EXPECT_TRUE(session.windows().waitForGone(overlayName, 10s));
     EXPECT_TRUE(session.waitForPixel(500, 300, grey).near(grey, 2));
     EXPECT_TRUE(session.control("--hide").status.ok()) << "hiding twice is harmless";
+    const auto ignored = session.click(1);
+    const auto hiddenSamples = session.sample(ignored, 500ms, {{500, 300}});
+    EXPECT_TRUE(strongest(hiddenSamples, 0, grey).near(grey, 2)) << "something drawn while hidden";
+    EXPECT_EQ(session.app().count("clicked"), 0u) << "a press was still watched while hidden";
 
     EXPECT_TRUE(session.control("--toggle").status.ok());
-    ASSERT_TRUE(session.pointAndWaitForOverlay(600, 400));
+    const auto shownAgain = session.pointAndWaitForOverlay(600, 400);
+    ASSERT_TRUE(shownAgain);
+    EXPECT_EQ(shownAgain->id, shownFirst->id) << "the overlay window is made once and reused";
     EXPECT_TRUE(session.waitForPixel(600, 400, baseLook).near(baseLook, 4));
     EXPECT_TRUE(session.screen().pixel(500, 300).near(grey, 2));
 
