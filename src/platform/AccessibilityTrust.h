@@ -1,0 +1,20 @@
+#pragma once
+
+class QWidget;
+
+// Whether the process may watch input meant for other applications: the keyboard shortcut needs that
+// to work while another application is active. Thread-safety: GUI thread only.
+class AccessibilityTrust {
+public:
+    virtual ~AccessibilityTrust() = default;
+
+    // The platform's answer for the running process; created on first use, never destroyed.
+    static AccessibilityTrust& shared();
+
+    // Asks the platform now, on every call; never shows anything to the user.
+    virtual bool isTrusted() = 0;
+
+    // The same answer, but when the process is not trusted the user is told what global shortcuts need
+    // (without blocking: the dialog stays open while the caller goes on).
+    virtual bool prompt(QWidget* parent = nullptr) = 0;
+};
