@@ -31,13 +31,15 @@ TEST(DirectoriesTest, FollowsTheXdgVariablesElseTheHomeFolder) {
     EXPECT_EQ(Directories::cachesDirectory(), home.caches());
     EXPECT_EQ(Directories::configDirectory(), home.config());
 
-    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char* previous = std::getenv("HOME");
+    const std::optional<std::string> oldHome = previous ? std::optional<std::string>(previous) : std::nullopt;
     ::setenv("HOME", home.root().c_str(), 1);
     ::setenv("XDG_CACHE_HOME", "relative/ignored", 1);
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(Directories::cachesDirectory(), home.root() / ".cache");
     EXPECT_EQ(Directories::configDirectory(), home.root() / ".config");
-    ::setenv("HOME", oldHome.c_str(), 1);
+    if (oldHome) ::setenv("HOME", oldHome->c_str(), 1);
+    else ::unsetenv("HOME");
 }
 
 TEST(UserDefaultsTest, ValuesPersistWithTheirKind) {
