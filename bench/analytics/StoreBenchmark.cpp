@@ -17,7 +17,7 @@ namespace {
 // A fresh caches folder per benchmark, removed afterwards; under $VELTRACE_BENCH_DIR (default /tmp), so
 // that the same run can be made on a disk and on a memory file system, where syncing costs nothing.
 class ScratchCaches {
-public:
+  public:
     ScratchCaches() {
         const char* base = std::getenv("VELTRACE_BENCH_DIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/veltrace-bench-XXXXXX";
@@ -29,7 +29,7 @@ public:
     ~ScratchCaches() { fs::remove_all(path_); }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -60,10 +60,11 @@ void BM_PlainSqliteInsert(benchmark::State& state) {
                     nullptr);
     sqlite3_busy_timeout(db, 5000);
     sqlite3_exec(db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db,
-                 "CREATE TABLE IF NOT EXISTS t(id integer primary key autoincrement,data blob,time real,flag integer);"
-                 "CREATE INDEX IF NOT EXISTS idx_t_time ON t (time);",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "CREATE TABLE IF NOT EXISTS t(id integer primary key autoincrement,data blob,time real,flag integer);"
+        "CREATE INDEX IF NOT EXISTS idx_t_time ON t (time);",
+        nullptr, nullptr, nullptr);
     const auto record = typicalRecord();
     double time = 1.7e9;
     for (auto _ : state) {
@@ -90,8 +91,8 @@ void BM_VTDBReadRows50Of100000(benchmark::State& state) {
         sqlite3_open_v2(store.pathToDb()->c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, VTDB::insertStatement(store.tableName(PersistenceType::events)).c_str(), -1, &insert,
-                           nullptr);
+        sqlite3_prepare_v2(db, VTDB::insertStatement(store.tableName(PersistenceType::events)).c_str(), -1,
+                           &insert, nullptr);
         const auto record = typicalRecord();
         for (int i = 0; i < 100000; ++i) {
             sqlite3_bind_blob(insert, 1, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);

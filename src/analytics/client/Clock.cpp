@@ -5,7 +5,7 @@ namespace veltrace {
 namespace {
 
 class SteadyClock : public Clock {
-public:
+  public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }
     bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline,
                    const std::function<bool()>& wake) override {

@@ -10,7 +10,7 @@ namespace veltrace {
 // Appends each message to a file it owns, with no separator between messages.
 // Called by the logger only; copy deleted.
 class FileLogging : public Logging {
-public:
+  public:
     // Takes ownership of an open, writable file descriptor (closed on destruction).
     explicit FileLogging(int fileDescriptor);
     // Opens (creating it, readable by the user only) the file at path for appending. When the file cannot
@@ -26,7 +26,7 @@ public:
     // "File: file - Func: function - Level: level - Message: text".
     static std::string format(const LogMessage& message);
 
-private:
+  private:
     int fileHandle_ = -1;
 };
 

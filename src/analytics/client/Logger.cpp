@@ -9,7 +9,9 @@ namespace veltrace {
 
 namespace {
 
-constexpr unsigned bit(LogLevel level) { return 1u << static_cast<unsigned>(level); }
+constexpr unsigned bit(LogLevel level) {
+    return 1u << static_cast<unsigned>(level);
+}
 
 struct LoggerState {
     ReadWriteLock lock{"loggerLock"};

@@ -20,7 +20,7 @@ namespace veltrace {
 //   Logger::info("Connection to database closed.", "close()");
 //   Logger::error([&] { return "Error opening or creating database at path: " + path; }, "open()");
 class Logger {
-public:
+  public:
     // Appends a destination; it stays registered for the life of the process. Duplicates are kept.
     static void addLogging(std::shared_ptr<Logging> destination);
     static void enableLevel(LogLevel level);
@@ -51,7 +51,8 @@ public:
     }
 
     template <class Message>
-    static void log(LogLevel level, Message&& message, std::string_view function, std::source_location where) {
+    static void log(LogLevel level, Message&& message, std::string_view function,
+                    std::source_location where) {
         if (!isEnabled(level))
             return;
         if constexpr (std::is_invocable_v<Message>)
@@ -60,8 +61,9 @@ public:
             deliver(level, std::string(std::forward<Message>(message)), function, where.file_name());
     }
 
-private:
-    static void deliver(LogLevel level, std::string text, std::string_view function, std::string_view filePath);
+  private:
+    static void deliver(LogLevel level, std::string text, std::string_view function,
+                        std::string_view filePath);
 };
 
 } // namespace veltrace

@@ -12,7 +12,7 @@ namespace veltrace {
 // default runs its own thread; an application installs one that runs work on its GUI thread.
 // Implementations are thread-safe: every operation may be called from any thread.
 class MainExecutor {
-public:
+  public:
     using Task = std::function<void()>;
     using TimerId = std::uint64_t; // 0 is never a timer
 

@@ -9,8 +9,8 @@ Clock::TimePoint ManualClock::now() const {
     return TimePoint(std::chrono::hours(1)) + Duration(elapsed_.load());
 }
 
-bool ManualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline,
-                            const std::function<bool()>& wake) {
+bool ManualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                            TimePoint deadline, const std::function<bool()>& wake) {
     Waiter waiter{lock.mutex(), &cv};
     // The waiter's mutex is never held while taking the registry mutex; advance takes them the other
     // way round.

@@ -10,7 +10,7 @@ namespace veltrace {
 // A clock that moves only when told to; threads waiting on it wake when an advance reaches their
 // deadline. For tests. Thread-safe; advance must not be called while holding a mutex that a waiter uses.
 class ManualClock : public Clock {
-public:
+  public:
     TimePoint now() const override;
     bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline,
                    const std::function<bool()>& wake) override;
@@ -22,7 +22,7 @@ public:
     // False when that has not happened within timeout (real time).
     bool waitForWaiters(size_t count, std::chrono::seconds timeout = std::chrono::seconds(30)) const;
 
-private:
+  private:
     struct Waiter {
         std::mutex* mutex;
         std::condition_variable* cv;

@@ -10,7 +10,7 @@ namespace veltrace {
 // Writes each message's PrintLogging line as a quoted, escaped string literal on standard output.
 // Called by the logger only.
 class PrintDebugLogging : public Logging {
-public:
+  public:
     void addMessage(const LogMessage& message) override;
 
     // The text between double quotes, with backslash, quote and control characters escaped.

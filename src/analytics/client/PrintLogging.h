@@ -8,7 +8,7 @@ namespace veltrace {
 
 // Writes each message as one line on standard output, flushed at once. Called by the logger only.
 class PrintLogging : public Logging {
-public:
+  public:
     void addMessage(const LogMessage& message) override;
 
     // "[Veltrace - file - func function] (level) - text", without the line feed.

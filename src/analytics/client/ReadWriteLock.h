@@ -10,7 +10,7 @@ namespace veltrace {
 // Reader-writer lock: any number of read bodies at once, write bodies alone. Thread-safe; not re-entrant
 // (a body must not enter write on the same lock, and a write body must not read it either).
 class ReadWriteLock {
-public:
+  public:
     explicit ReadWriteLock(std::string label) : label_(std::move(label)) {}
     ReadWriteLock(const ReadWriteLock&) = delete;
     ReadWriteLock& operator=(const ReadWriteLock&) = delete;
@@ -29,7 +29,7 @@ public:
         return std::forward<Body>(body)();
     }
 
-private:
+  private:
     std::string label_;
     mutable std::shared_mutex mutex_;
 };

@@ -10,7 +10,7 @@ namespace veltrace {
 
 // A counting semaphore with time-outs on an injectable clock. Thread-safe.
 class Semaphore {
-public:
+  public:
     explicit Semaphore(long initialCount = 0, std::shared_ptr<Clock> clock = Clock::system());
     Semaphore(const Semaphore&) = delete;
     Semaphore& operator=(const Semaphore&) = delete;
@@ -20,7 +20,7 @@ public:
     // False when the time-out passed first; the count is then unchanged.
     bool wait(Clock::Duration timeout);
 
-private:
+  private:
     std::shared_ptr<Clock> clock_;
     std::mutex mutex_;
     std::condition_variable available_;

@@ -13,13 +13,13 @@ struct SerialQueue::State {
 
     std::shared_ptr<Clock> clock;
     std::mutex mutex;
-    std::condition_variable changed;       // new work, or stopping
-    std::condition_variable finishedCv;    // the worker has left its loop
-    std::deque<Task> ready;                // guarded by mutex
+    std::condition_variable changed;               // new work, or stopping
+    std::condition_variable finishedCv;            // the worker has left its loop
+    std::deque<Task> ready;                        // guarded by mutex
     std::multimap<Clock::TimePoint, Task> delayed; // guarded by mutex; equal deadlines keep their order
-    unsigned long generation = 0;          // guarded by mutex; bumped by every submission
-    bool stopping = false;                 // guarded by mutex
-    bool finished = false;                 // guarded by mutex
+    unsigned long generation = 0;                  // guarded by mutex; bumped by every submission
+    bool stopping = false;                         // guarded by mutex
+    bool finished = false;                         // guarded by mutex
     std::thread worker;
 
     void run();
@@ -69,8 +69,10 @@ void SerialQueue::State::run() {
     finishedCv.notify_all();
 }
 
-SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock, std::chrono::milliseconds drainTimeout)
-    : label_(std::move(label)), state_(std::make_shared<State>(std::move(clock))), drainTimeout_(drainTimeout) {
+SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock,
+                         std::chrono::milliseconds drainTimeout)
+    : label_(std::move(label)), state_(std::make_shared<State>(std::move(clock))),
+      drainTimeout_(drainTimeout) {
     // The worker shares the state, so a worker left behind by a bounded shutdown never outlives it.
     state_->worker = std::thread([state = state_] { state->run(); });
 }
@@ -96,7 +98,9 @@ SerialQueue::~SerialQueue() {
         s.worker.detach();
 }
 
-bool SerialQueue::isCurrent() const { return currentQueue == state_.get(); }
+bool SerialQueue::isCurrent() const {
+    return currentQueue == state_.get();
+}
 
 void SerialQueue::async(Task task) {
     if (!task)

@@ -21,7 +21,7 @@ namespace veltrace {
 // is left to finish its current item on its own and then exit. Destroying the queue from one of its own
 // items never waits.
 class SerialQueue {
-public:
+  public:
     using Task = std::function<void()>;
 
     explicit SerialQueue(std::string label, std::shared_ptr<Clock> clock = Clock::system(),
@@ -53,7 +53,7 @@ public:
 
     struct State;
 
-private:
+  private:
     void runSync(const std::function<void()>& body);
 
     std::string label_;

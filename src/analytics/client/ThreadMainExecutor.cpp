@@ -63,7 +63,9 @@ ThreadMainExecutor::~ThreadMainExecutor() {
     impl_.reset(); // from a tick of its own, the tick's reference finishes the job
 }
 
-void ThreadMainExecutor::post(Task task) { impl_->queue.async(std::move(task)); }
+void ThreadMainExecutor::post(Task task) {
+    impl_->queue.async(std::move(task));
+}
 
 void ThreadMainExecutor::postAfter(Clock::Duration delay, Task task) {
     impl_->queue.asyncAfter(delay, std::move(task));
@@ -74,7 +76,8 @@ MainExecutor::TimerId ThreadMainExecutor::startRepeatingTimer(Clock::Duration in
         return 0;
     std::lock_guard lock(impl_->timersMutex);
     const TimerId id = ++impl_->lastId;
-    auto timer = std::make_shared<Impl::Timer>(Impl::Timer{interval, std::move(task), impl_->clock->now() + interval});
+    auto timer =
+        std::make_shared<Impl::Timer>(Impl::Timer{interval, std::move(task), impl_->clock->now() + interval});
     impl_->timers.emplace(id, timer);
     Impl::schedule(impl_, id, timer->nextFire);
     return id;
@@ -85,6 +88,8 @@ void ThreadMainExecutor::cancelTimer(TimerId timer) {
     impl_->timers.erase(timer);
 }
 
-bool ThreadMainExecutor::isCurrent() const { return impl_->queue.isCurrent(); }
+bool ThreadMainExecutor::isCurrent() const {
+    return impl_->queue.isCurrent();
+}
 
 } // namespace veltrace

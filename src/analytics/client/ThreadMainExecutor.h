@@ -10,7 +10,7 @@ namespace veltrace {
 // The default main executor: one worker thread of its own (a SerialQueue), timers on an injectable
 // clock. Thread-safe. Destruction follows SerialQueue's bounded shutdown; timers stop with it.
 class ThreadMainExecutor : public MainExecutor {
-public:
+  public:
     explicit ThreadMainExecutor(std::shared_ptr<Clock> clock = Clock::system(),
                                 std::string label = "com.veltrace.main");
     ~ThreadMainExecutor() override;
@@ -23,7 +23,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

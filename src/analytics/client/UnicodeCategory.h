@@ -7,7 +7,7 @@ namespace veltrace {
 
 // Unicode general-category tests the client needs. Stateless; callable from any thread.
 class UnicodeCategory {
-public:
+  public:
     UnicodeCategory() = delete;
 
     // True for letters, marks and numbers (general categories L, M and N).

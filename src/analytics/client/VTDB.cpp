@@ -19,7 +19,7 @@ namespace {
 
 // Owns one prepared statement; finalized when it goes out of scope, whatever happened.
 class Statement {
-public:
+  public:
     Statement(sqlite3* connection, const std::string& sql)
         : result_(sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement_, nullptr)) {}
     ~Statement() { sqlite3_finalize(statement_); }
@@ -30,7 +30,7 @@ public:
     int prepareResult() const { return result_ == SQLITE_OK ? SQLITE_ERROR : result_; }
     sqlite3_stmt* get() const { return statement_; }
 
-private:
+  private:
     sqlite3_stmt* statement_ = nullptr;
     int result_;
 };
@@ -69,7 +69,9 @@ void makePrivateDatabaseFile(const std::filesystem::path& file) {
 
 } // namespace
 
-void VTDB::ConnectionCloser::operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+void VTDB::ConnectionCloser::operator()(sqlite3* connection) const {
+    sqlite3_close_v2(connection);
+}
 
 VTDB::VTDB(std::string_view token) : VTDB(token, Options{}) {}
 
@@ -80,7 +82,9 @@ VTDB::VTDB(std::string_view token, Options options)
     open();
 }
 
-VTDB::~VTDB() { close(); }
+VTDB::~VTDB() {
+    close();
+}
 
 std::optional<std::filesystem::path> VTDB::pathToDb() const {
     auto caches = Directories::cachesDirectory();
@@ -93,7 +97,9 @@ std::string VTDB::tableName(PersistenceType type) const {
     return "veltrace_" + apiToken_ + "_" + std::string(rawValue(type));
 }
 
-std::string VTDB::indexName(PersistenceType type) { return "idx_" + std::string(rawValue(type)) + "_time"; }
+std::string VTDB::indexName(PersistenceType type) {
+    return "idx_" + std::string(rawValue(type)) + "_time";
+}
 
 std::string VTDB::createTableStatement(std::string_view table) {
     return "CREATE TABLE IF NOT EXISTS " + std::string(table) +
@@ -121,7 +127,8 @@ std::string VTDB::updateFlagStatement(std::string_view table, bool newFlag) {
            " where flag = " + (newFlag ? "false" : "true");
 }
 
-std::string VTDB::deleteStatement(std::string_view table, const std::vector<std::int32_t>& ids, bool isDeleteAll) {
+std::string VTDB::deleteStatement(std::string_view table, const std::vector<std::int32_t>& ids,
+                                  bool isDeleteAll) {
     std::string sql = "DELETE FROM " + std::string(table);
     if (isDeleteAll)
         return sql;
@@ -147,8 +154,10 @@ void VTDB::open() {
     makePrivateDatabaseFile(*path);
 
     sqlite3* opened = nullptr;
-    if (sqlite3_open_v2(path->c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-        Logger::error([&] { return "Error opening or creating database at path: " + path->string(); }, "open()");
+    if (sqlite3_open_v2(path->c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        Logger::error([&] { return "Error opening or creating database at path: " + path->string(); },
+                      "open()");
         if (opened) {
             Logger::error([&] { return std::string(sqlite3_errmsg(opened)); }, "open()");
             sqlite3_close_v2(opened);
@@ -157,8 +166,10 @@ void VTDB::open() {
         return;
     }
     connection_.reset(opened);
-    sqlite3_busy_timeout(opened, static_cast<int>(std::min<std::int64_t>(options_.busyTimeout.count(), INT_MAX)));
-    Logger::info([&] { return "Successfully opened connection to database at path: " + path->string(); }, "open()");
+    sqlite3_busy_timeout(opened,
+                         static_cast<int>(std::min<std::int64_t>(options_.busyTimeout.count(), INT_MAX)));
+    Logger::info([&] { return "Successfully opened connection to database at path: " + path->string(); },
+                 "open()");
 
     {
         Statement journalMode(opened, "PRAGMA journal_mode=WAL;");
@@ -168,7 +179,8 @@ void VTDB::open() {
             Logger::info(
                 [&] {
                     const auto* mode = sqlite3_column_text(journalMode.get(), 0);
-                    return "SQLite journal mode set to " + std::string(mode ? reinterpret_cast<const char*>(mode) : "");
+                    return "SQLite journal mode set to " +
+                           std::string(mode ? reinterpret_cast<const char*>(mode) : "");
                 },
                 "open()");
         } else {
@@ -298,10 +310,12 @@ void VTDB::insertRow(PersistenceType type, std::string_view data, bool flag) {
     if (insert(type, data, flag, time) == WriteResult::busy) {
         if (pendingRows_.size() < maxPendingRows) {
             pendingRows_.push_back({type, std::string(data), flag, time});
-            Logger::warning("Row kept in memory until the database lock is released", "insertRow(_:data:flag:)");
+            Logger::warning("Row kept in memory until the database lock is released",
+                            "insertRow(_:data:flag:)");
         } else {
-            Logger::error([&] { return "Row for table " + tableName(type) + " dropped: too many rows waiting"; },
-                          "insertRow(_:data:flag:)");
+            Logger::error(
+                [&] { return "Row for table " + tableName(type) + " dropped: too many rows waiting"; },
+                "insertRow(_:data:flag:)");
         }
     }
 }
@@ -357,7 +371,8 @@ void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {
             logSqlError("UPDATE statement for table " + table + " could not be prepared");
             resultCode = update.prepareResult();
         } else if ((resultCode = sqlite3_step(update.get())) == SQLITE_DONE) {
-            Logger::info([&] { return "Successfully updated rows from table " + table; }, "updateRowsFlag(_:newFlag:)");
+            Logger::info([&] { return "Successfully updated rows from table " + table; },
+                         "updateRowsFlag(_:newFlag:)");
             return;
         } else {
             logSqlError("Failed to update rows from table " + table);
@@ -395,7 +410,8 @@ void VTDB::recreate() {
         std::error_code error;
         if (std::filesystem::exists(*path, error)) {
             if (std::filesystem::remove(*path, error))
-                Logger::info([&] { return "Deleted database file at path: " + path->string(); }, "recreate()");
+                Logger::info([&] { return "Deleted database file at path: " + path->string(); },
+                             "recreate()");
             else
                 Logger::error(
                     [&] {

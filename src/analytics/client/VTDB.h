@@ -23,7 +23,7 @@ namespace veltrace {
 // database, except when another connection merely holds a lock. Not thread-safe: one thread at a time
 // (the instance's tracking queue).
 class VTDB {
-public:
+  public:
     static constexpr std::string_view DB_FILE_NAME = "VTDB.sqlite";
     static constexpr std::int64_t noLimit = std::numeric_limits<std::int64_t>::max();
 
@@ -76,7 +76,7 @@ public:
     size_t pendingRowCount() const { return pendingRows_.size(); }
     static constexpr size_t maxPendingRows = 1000;
 
-private:
+  private:
     struct ConnectionCloser {
         void operator()(sqlite3* connection) const;
     };

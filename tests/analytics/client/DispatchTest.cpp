@@ -93,9 +93,18 @@ TEST(SerialQueueTest, DelayedWorkRunsWhenItsDeadlineIsReachedOnTheInjectedClock)
     SerialQueue queue("q", clock);
     Trace trace;
     Semaphore ran;
-    queue.asyncAfter(5s, [&] { trace.add(5); ran.signal(); });
-    queue.asyncAfter(1s, [&] { trace.add(1); ran.signal(); });
-    queue.asyncAfter(5s, [&] { trace.add(55); ran.signal(); }); // same deadline: after the first
+    queue.asyncAfter(5s, [&] {
+        trace.add(5);
+        ran.signal();
+    });
+    queue.asyncAfter(1s, [&] {
+        trace.add(1);
+        ran.signal();
+    });
+    queue.asyncAfter(5s, [&] {
+        trace.add(55);
+        ran.signal();
+    }); // same deadline: after the first
     queue.async([&] { trace.add(0); });
     queue.sync([] {});
     EXPECT_EQ(trace.get(), std::vector<int>{0}); // nothing delayed ran early
@@ -115,7 +124,10 @@ TEST(SerialQueueTest, DelayedWorkOnTheSystemClockNeverRunsEarly) {
     Semaphore ran;
     const auto start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point at;
-    queue.asyncAfter(30ms, [&] { at = std::chrono::steady_clock::now(); ran.signal(); });
+    queue.asyncAfter(30ms, [&] {
+        at = std::chrono::steady_clock::now();
+        ran.signal();
+    });
     ASSERT_TRUE(ran.wait(patience));
     EXPECT_GE(at - start, 30ms);
 }
@@ -146,7 +158,7 @@ TEST(SerialQueueTest, DestructionIsBoundedWhenAnItemIsBlocked) {
         });
         queue.async([&queuedRan, queued] { queuedRan = true; });
         ASSERT_TRUE(started.wait(patience));
-    } // returns after about 20 ms although the first item is still blocked
+    }                                 // returns after about 20 ms although the first item is still blocked
     EXPECT_EQ(queued.use_count(), 1); // the queued item was discarded
     gate.signal();
     ASSERT_TRUE(finished.wait(patience)); // the abandoned worker still finishes its item
@@ -208,12 +220,18 @@ TEST(ThreadMainExecutorTest, PostsAndDelaysOnItsOwnThread) {
     EXPECT_FALSE(executor.isCurrent());
     Semaphore ran;
     std::atomic<bool> onExecutor{false};
-    executor.post([&] { onExecutor = executor.isCurrent(); ran.signal(); });
+    executor.post([&] {
+        onExecutor = executor.isCurrent();
+        ran.signal();
+    });
     ASSERT_TRUE(ran.wait(patience));
     EXPECT_TRUE(onExecutor);
 
     std::atomic<bool> late{false};
-    executor.postAfter(2s, [&] { late = true; ran.signal(); });
+    executor.postAfter(2s, [&] {
+        late = true;
+        ran.signal();
+    });
     drain(executor);
     EXPECT_FALSE(late);
     clock->advance(2s);

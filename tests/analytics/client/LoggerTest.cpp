@@ -1,5 +1,5 @@
-#include "client/FileLogging.h"
 #include "client/Logger.h"
+#include "client/FileLogging.h"
 #include "client/PrintDebugLogging.h"
 #include "client/PrintLogging.h"
 #include "client/ReadWriteLock.h"
@@ -21,7 +21,7 @@ namespace {
 
 // Records every delivered message. The logger never delivers concurrently, but the test thread reads too.
 class RecordingLogging : public Logging {
-public:
+  public:
     void addMessage(const LogMessage& message) override {
         std::lock_guard lock(mutex_);
         messages_.push_back(message);
@@ -31,7 +31,7 @@ public:
         return std::exchange(messages_, {});
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<LogMessage> messages_;
 };
@@ -40,7 +40,7 @@ constexpr LogLevel allLevels[] = {LogLevel::debug, LogLevel::info, LogLevel::war
 
 // Destinations stay registered for the life of the process, so every test shares one recorder.
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     static RecordingLogging& recorder() {
         static auto instance = [] {
             auto r = std::make_shared<RecordingLogging>();
@@ -65,15 +65,35 @@ protected:
 TEST_F(LoggerTest, DisabledLevelNeitherDeliversNorBuildsTheMessage) {
     recorder();
     bool built = false;
-    Logger::debug([&] { built = true; return std::string("x"); }, "f()");
-    Logger::error([&] { built = true; return std::string("x"); }, "f()");
+    Logger::debug(
+        [&] {
+            built = true;
+            return std::string("x");
+        },
+        "f()");
+    Logger::error(
+        [&] {
+            built = true;
+            return std::string("x");
+        },
+        "f()");
     EXPECT_FALSE(built);
     EXPECT_TRUE(recorder().take().empty());
 
     Logger::enableLevel(LogLevel::error);
-    Logger::debug([&] { built = true; return std::string("x"); }, "f()");
+    Logger::debug(
+        [&] {
+            built = true;
+            return std::string("x");
+        },
+        "f()");
     EXPECT_FALSE(built);
-    Logger::error([&] { built = true; return std::string("boom"); }, "f()");
+    Logger::error(
+        [&] {
+            built = true;
+            return std::string("boom");
+        },
+        "f()");
     EXPECT_TRUE(built);
     const auto messages = recorder().take();
     ASSERT_EQ(messages.size(), 1u);
@@ -127,11 +147,13 @@ TEST(LoggingDestinationTest, PrintDebugLoggingQuotesAndEscapes) {
     PrintDebugLogging print;
     ::testing::internal::CaptureStdout();
     print.addMessage({"F.cpp", "g()", "say \"hi\"", LogLevel::info});
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\"[Veltrace - F.cpp - func g()] (info) - say \\\"hi\\\"\"\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "\"[Veltrace - F.cpp - func g()] (info) - say \\\"hi\\\"\"\n");
 }
 
 TEST(LoggingDestinationTest, FileLoggingWritesMessagesBackToBack) {
-    const auto path = std::filesystem::temp_directory_path() / ("veltrace-filelog-" + std::to_string(::getpid()));
+    const auto path =
+        std::filesystem::temp_directory_path() / ("veltrace-filelog-" + std::to_string(::getpid()));
     std::filesystem::remove(path);
     {
         FileLogging file(path);

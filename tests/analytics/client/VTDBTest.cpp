@@ -1,6 +1,6 @@
+#include "client/VTDB.h"
 #include "client/PrintLogging.h"
 #include "client/UnicodeCategory.h"
-#include "client/VTDB.h"
 
 #include "LogCapture.h"
 
@@ -20,8 +20,10 @@ namespace {
 
 // A connection of the test's own, to look at (or get in the way of) the store's file.
 class RawDatabase {
-public:
-    explicit RawDatabase(const fs::path& path) { sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr); }
+  public:
+    explicit RawDatabase(const fs::path& path) {
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    }
     ~RawDatabase() { sqlite3_close_v2(db_); }
     int exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
     std::vector<std::string> column(const std::string& sql) {
@@ -36,16 +38,15 @@ public:
         return values;
     }
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 
 class VTDBTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("vtdb-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root_ = fs::temp_directory_path() / ("vtdb-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root_);
         fs::create_directories(root_);
         caches_ = root_ / "cache"; // missing on purpose: the store creates it
@@ -81,8 +82,9 @@ protected:
     test::LogCapture log_;
 };
 
-const std::set<std::string> fullSchema = {"veltrace_abc1_events", "veltrace_abc1_people", "veltrace_abc1_groups",
-                                          "idx_events_time",      "idx_people_time",      "idx_groups_time"};
+const std::set<std::string> fullSchema = {"veltrace_abc1_events", "veltrace_abc1_people",
+                                          "veltrace_abc1_groups", "idx_events_time",
+                                          "idx_people_time",      "idx_groups_time"};
 
 } // namespace
 
@@ -111,18 +113,21 @@ TEST_F(VTDBTest, QueueFilesAreReadableByTheUserOnly) {
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const fs::path file = store.pathToDb()->string() + suffix;
         ASSERT_TRUE(fs::exists(file)) << file;
-        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
             << file;
     }
 }
 
 TEST_F(VTDBTest, StatementTexts) {
-    EXPECT_EQ(VTDB::createTableStatement("T"),
-              "CREATE TABLE IF NOT EXISTS T(id integer primary key autoincrement,data blob,time real,flag integer);");
+    EXPECT_EQ(VTDB::createTableStatement("T"), "CREATE TABLE IF NOT EXISTS T(id integer primary key "
+                                               "autoincrement,data blob,time real,flag integer);");
     EXPECT_EQ(VTDB::createIndexStatement("X", "T"), "CREATE INDEX IF NOT EXISTS X ON T (time);");
     EXPECT_EQ(VTDB::insertStatement("T"), "INSERT INTO T (data, flag, time) VALUES(?, ?, ?);");
-    EXPECT_EQ(VTDB::selectStatement("T", VTDB::noLimit, true), "SELECT id, data FROM T WHERE flag = 1 ORDER BY time");
-    EXPECT_EQ(VTDB::selectStatement("T", 50, false), "SELECT id, data FROM T WHERE flag = 0 ORDER BY time LIMIT 50");
+    EXPECT_EQ(VTDB::selectStatement("T", VTDB::noLimit, true),
+              "SELECT id, data FROM T WHERE flag = 1 ORDER BY time");
+    EXPECT_EQ(VTDB::selectStatement("T", 50, false),
+              "SELECT id, data FROM T WHERE flag = 0 ORDER BY time LIMIT 50");
     EXPECT_EQ(VTDB::updateFlagStatement("T", true), "UPDATE T SET flag = true where flag = false");
     EXPECT_EQ(VTDB::updateFlagStatement("T", false), "UPDATE T SET flag = false where flag = true");
     EXPECT_EQ(VTDB::deleteStatement("T", {3, 4, 9}, false), "DELETE FROM T WHERE id IN (3,4,9)");
@@ -131,7 +136,9 @@ TEST_F(VTDBTest, StatementTexts) {
 
 TEST_F(VTDBTest, ReadsOldestFirstWithIdsFlagsAndLimits) {
     VTDB store("abc1", clockedOptions());
-    for (auto [name, at, flag] : {std::tuple{"third", 30.0, false}, {"first", 10.0, false}, {"flagged", 5.0, true},
+    for (auto [name, at, flag] : {std::tuple{"third", 30.0, false},
+                                  {"first", 10.0, false},
+                                  {"flagged", 5.0, true},
                                   {"second", 20.0, false}}) {
         time_ = at;
         store.insertRow(PersistenceType::events, record(name), flag);
@@ -143,15 +150,19 @@ TEST_F(VTDBTest, ReadsOldestFirstWithIdsFlagsAndLimits) {
     ASSERT_EQ(all.size(), 3u);
     EXPECT_TRUE(all[0].at("id").valueEquals(VeltraceType(2))); // ids follow insertion, order follows time
     EXPECT_TRUE(all[2].at("id").valueEquals(VeltraceType(1)));
-    EXPECT_EQ(events(store.readRows(PersistenceType::events, 2, false)), (std::vector<std::string>{"first", "second"}));
-    EXPECT_EQ(events(store.readRows(PersistenceType::events, VTDB::noLimit, true)), std::vector<std::string>{"flagged"});
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, 2, false)),
+              (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, VTDB::noLimit, true)),
+              std::vector<std::string>{"flagged"});
     EXPECT_TRUE(said(log_.take(), "Successfully read 3 from table veltrace_abc1_events"));
 
     // A row that is not a JSON object is counted and keeps its slot of the limit, but is not returned.
     RawDatabase raw(*store.pathToDb());
-    ASSERT_EQ(raw.exec("INSERT INTO veltrace_abc1_events (data, flag, time) VALUES (CAST('not json' AS BLOB), 0, 1),"
-                       " (CAST('[1,2]' AS BLOB), 0, 2), (NULL, 0, 3)"),
-              SQLITE_OK);
+    ASSERT_EQ(
+        raw.exec(
+            "INSERT INTO veltrace_abc1_events (data, flag, time) VALUES (CAST('not json' AS BLOB), 0, 1),"
+            " (CAST('[1,2]' AS BLOB), 0, 2), (NULL, 0, 3)"),
+        SQLITE_OK);
     log_.take();
     EXPECT_EQ(events(store.readRows(PersistenceType::events, 4, false)), std::vector<std::string>{"first"});
     const auto messages = log_.take();
@@ -190,7 +201,8 @@ TEST_F(VTDBTest, RowsOfAnEarlierRunStayQueued) {
         store.insertRow(PersistenceType::groups, record("kept"), false);
     }
     VTDB store("abc1");
-    EXPECT_EQ(events(store.readRows(PersistenceType::groups, VTDB::noLimit, false)), std::vector<std::string>{"kept"});
+    EXPECT_EQ(events(store.readRows(PersistenceType::groups, VTDB::noLimit, false)),
+              std::vector<std::string>{"kept"});
 }
 
 TEST_F(VTDBTest, FailingInsertRecreatesAnEmptyDatabaseWithAllTables) {
@@ -270,9 +282,10 @@ TEST_F(VTDBTest, EmptyTokenMakesEveryOperationLogAndDoNothing) {
     VTDB store("-_- !");
     auto messages = log_.take();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(PrintLogging::format(messages[0]),
-              "[Veltrace - VTDB.cpp - func open()] (error) - Project token must not be empty. Database cannot be "
-              "opened.");
+    EXPECT_EQ(
+        PrintLogging::format(messages[0]),
+        "[Veltrace - VTDB.cpp - func open()] (error) - Project token must not be empty. Database cannot be "
+        "opened.");
 
     store.insertRow(PersistenceType::events, record("x"), false);
     EXPECT_TRUE(store.readRows(PersistenceType::events, 50, false).empty());
