@@ -3,16 +3,17 @@
 #include "app/Maker.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
+#include "platform/AccessibilityTrust.h"
+#include "platform/KeyTranslator.h"
+#include "settings/SettingsView.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -34,8 +35,6 @@ QIcon linkIcon(const QColor& color) {
 
 ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, QWidget* parent)
     : QMainWindow(parent), overlay_(overlay), settings_(settings) {
-    setWindowTitle(QStringLiteral("Cursor settings"));
-
     auto* toolbar = addToolBar(QStringLiteral("Toolbar"));
     toolbar->setObjectName("toolbar");
     toolbar->setMovable(false);
@@ -58,17 +57,9 @@ ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& sett
     connect(highlightButton_, &QPushButton::clicked, this, &ContentView::toggleHighlight);
     toolbar->addWidget(highlightButton_);
 
-    // The body: the settings of the highlight.
-    auto* body = new QWidget(this);
-    body->setObjectName("body");
-    auto* layout = new QVBoxLayout(body);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setAlignment(Qt::AlignCenter);
-    auto* placeholder = new QLabel(QStringLiteral("Highlight settings"), body);
-    placeholder->setMinimumSize(360, 240);
-    placeholder->setAlignment(Qt::AlignCenter);
-    layout->addWidget(placeholder);
-    setCentralWidget(body);
+    // The body: the settings of the highlight, which also names the window.
+    settingsView_ = new SettingsView(settings_, AccessibilityTrust::shared(), KeyTranslator::shared(), this);
+    setCentralWidget(settingsView_);
 }
 
 QToolButton* ContentView::makeLink() {

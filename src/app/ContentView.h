@@ -5,6 +5,7 @@
 class CursorHighlightWindow;
 class HighlightSettings;
 class QPushButton;
+class SettingsView;
 class QToolButton;
 
 // The main window: the settings in its body, and a toolbar with the maker's link and the button that
@@ -16,6 +17,7 @@ public:
 
     bool isHighlightEnabled() const { return isHighlightEnabled_; }
     QPushButton* highlightButton() const { return highlightButton_; }
+    SettingsView* settingsView() const { return settingsView_; }
 
 signals:
     // After every press of the highlight button, whichever way it toggled.
@@ -28,5 +30,6 @@ private:
     CursorHighlightWindow& overlay_;
     HighlightSettings& settings_;
     QPushButton* highlightButton_ = nullptr;
+    SettingsView* settingsView_ = nullptr;
     bool isHighlightEnabled_ = false;
 };
