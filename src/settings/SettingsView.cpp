@@ -162,7 +162,9 @@ SettingsView::SettingsView(HighlightSettings& settings, AccessibilityTrust& trus
                            QWidget* parent)
     : QWidget(parent), settings_(settings), trust_(trust) {
     setObjectName("settingsView");
+    // Our own title when shown alone, our window's when placed in one.
     setWindowTitle(title());
+    window()->setWindowTitle(title());
     setMinimumWidth(380);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(makeCircleSection(false));
