@@ -172,6 +172,8 @@ SettingsView::SettingsView(HighlightSettings& settings, AccessibilityTrust& trus
     layout->addWidget(makeShortcutSection(translator));
     layout->addWidget(makeFooterSection());
     layout->addStretch(1);
+    // The recorder's button takes the width of its title.
+    connect(&settings_, &HighlightSettings::toggleShortcutChanged, this, &SettingsView::scheduleGeometryReport);
 }
 
 QWidget* SettingsView::makeCircleSection(bool click) {

@@ -19,7 +19,8 @@ class QPushButton;
 // version. Every control writes straight into the settings, which store each change at once; an open
 // overlay observes the same settings and redraws by itself. Sets its window's title.
 // With LUMAREX_TEST_GEOMETRY=1 in the environment it prints the screen geometry of its named controls
-// once shown (see reportGeometry), so whole-program tests can find them.
+// once shown and again whenever the layout may have moved them (see reportGeometry), so whole-program
+// tests can find them.
 // Thread-safety: GUI thread only.
 class SettingsView : public QWidget {
     Q_OBJECT
