@@ -1,6 +1,7 @@
 #include "app/QuorvelApp.h"
 
 #include "app/AboutDialog.h"
+#include "app/AppDelegate.h"
 #include "app/ContentView.h"
 #include "app/InstanceChannel.h"
 #include "highlight/CursorHighlightWindow.h"
@@ -44,11 +45,21 @@ void QuorvelApp::buildMenu() {
     connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
+void QuorvelApp::setDelegate(AppDelegate* delegate) {
+    if (delegate_)
+        disconnect(qApp, &QCoreApplication::aboutToQuit, delegate_, nullptr);
+    delegate_ = delegate;
+    if (delegate_)
+        connect(qApp, &QCoreApplication::aboutToQuit, delegate_, &AppDelegate::applicationWillTerminate);
+}
+
 void QuorvelApp::start() {
     mainWindow_->show();
     channel_ = std::make_unique<InstanceChannel>();
     connect(channel_.get(), &InstanceChannel::commandReceived, this, &QuorvelApp::perform);
     channel_->listen();
+    if (delegate_)
+        delegate_->applicationDidFinishLaunching();
 }
 
 bool QuorvelApp::perform(const QString& command) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 class AboutDialog;
+class AppDelegate;
 class ContentView;
 class CursorHighlightWindow;
 class HighlightSettings;
@@ -20,6 +21,10 @@ class QuorvelApp : public QObject {
 public:
     QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, QObject* parent = nullptr);
     ~QuorvelApp() override;
+
+    // The delegate hears of the finished launch (at the end of start()) and of the coming termination.
+    // It must outlive this object.
+    void setDelegate(AppDelegate* delegate);
 
     // Opens the main window and starts listening for commands.
     void start();
@@ -45,4 +50,5 @@ private:
     QMenu* applicationMenu_ = nullptr;
     QAction* checkForUpdatesAction_ = nullptr;
     AboutDialog* aboutDialog_ = nullptr;
+    AppDelegate* delegate_ = nullptr;
 };

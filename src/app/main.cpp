@@ -1,3 +1,4 @@
+#include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/InstanceChannel.h"
 #include "app/QuorvelApp.h"
@@ -83,7 +84,10 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     setApplicationIdentity();
+    AppDelegate delegate(HighlightSettings::shared(), CursorHighlightWindow::shared(),
+                         AppDelegate::standardPlatform());
     QuorvelApp quorvel(CursorHighlightWindow::shared(), HighlightSettings::shared());
+    quorvel.setDelegate(&delegate);
     quorvel.start();
     return app.exec();
 }
