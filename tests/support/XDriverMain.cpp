@@ -7,10 +7,12 @@
 
 #include <X11/Xlib.h>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace testsupport;
@@ -24,6 +26,8 @@ int usage() {
                  "  click [BUTTON]                press and release a button (default 1)\n"
                  "  press BUTTON | release BUTTON\n"
                  "  key KEYSYM                    press and release a key, e.g. a, F5, Escape\n"
+                 "  type HZ SECONDS               type letters at HZ keys a second into a window of its own\n"
+                 "                                that holds the keyboard focus (another program typing)\n"
                  "  circle HZ SECONDS [CX CY R]   move round a circle, HZ moves a second (default centre of\n"
                  "                                the screen, radius 100, one turn a second)\n"
                  "  screenshot FILE.png           save the whole screen\n"
@@ -39,6 +43,33 @@ int usage() {
 
 std::chrono::milliseconds seconds(const std::string& text) {
     return std::chrono::milliseconds(static_cast<long>(std::stod(text) * 1000.0));
+}
+
+// Letters and spaces, tapped at fixed instants into a small window of this client that has the focus, so
+// the keys go to another program than the one measured. Returns the number of keys typed.
+long typeIntoOwnWindow(XConnection& connection, double hz, std::chrono::duration<double> duration) {
+    Display* display = connection.display();
+    const Window window = XCreateSimpleWindow(display, connection.root(), 0, 0, 200, 100, 0, 0, 0xFFFFFF);
+    XStoreName(display, window, "lumarex-xdriver typing");
+    XMapWindow(display, window);
+    XSync(display, False);
+    XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+    XSync(display, False);
+
+    XTestDriver input(connection);
+    static const char* const keys[] = {"t", "y", "p", "i", "n", "g", "space", "a", "l", "o", "n", "g", "space"};
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto period = std::chrono::duration<double>(1.0 / hz);
+    const long total = std::lround(duration.count() * hz);
+    for (long i = 0; i < total; ++i) {
+        input.tapKey(keys[i % (sizeof keys / sizeof *keys)]);
+        // Pacing, not waiting: the next key is due at a fixed instant.
+        std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(period * (i + 1)));
+    }
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    return total;
 }
 
 int run(const std::vector<std::string>& args) {
@@ -83,6 +114,9 @@ int run(const std::vector<std::string>& args) {
         XTestDriver(connection).release(std::stoi(args[1]));
     } else if (command == "key" && n == 2) {
         XTestDriver(connection).tapKey(args[1]);
+    } else if (command == "type" && n == 3) {
+        std::printf("%ld\n", typeIntoOwnWindow(connection, std::stod(args[1]),
+                                                std::chrono::duration<double>(std::stod(args[2]))));
     } else if (command == "circle" && (n == 3 || n == 6)) {
         const int cx = n == 6 ? std::stoi(args[3]) : connection.screenWidth() / 2;
         const int cy = n == 6 ? std::stoi(args[4]) : connection.screenHeight() / 2;
