@@ -41,7 +41,7 @@ struct TranslatedKey {
 //
 // Thread-safety: GUI thread only.
 class KeyTranslator {
-public:
+  public:
     virtual ~KeyTranslator() = default;
 
     // The process-wide translator of the platform backend, following the keyboard layout in use.
@@ -49,7 +49,8 @@ public:
 
     // `keyCode` and `modifierState` as the window system reports them in a key event (on X11: the
     // keycode and the event's state word, whose bits 13–14 carry the keyboard group).
-    virtual std::optional<TranslatedKey> translate(std::uint32_t keyCode, std::uint32_t modifierState) const = 0;
+    virtual std::optional<TranslatedKey> translate(std::uint32_t keyCode,
+                                                   std::uint32_t modifierState) const = 0;
 
     // For events that carry no modifier state (raw input): uses the keyboard's current modifiers and
     // group as last reported by the window system.

@@ -38,9 +38,13 @@ KeyboardShortcutRecorder::KeyboardShortcutRecorder(HighlightSettings& settings, 
     updateOutline();
 }
 
-QString KeyboardShortcutRecorder::shortcut() const { return settings_.toggleShortcut(); }
+QString KeyboardShortcutRecorder::shortcut() const {
+    return settings_.toggleShortcut();
+}
 
-void KeyboardShortcutRecorder::setShortcut(const QString& shortcut) { settings_.setToggleShortcut(shortcut); }
+void KeyboardShortcutRecorder::setShortcut(const QString& shortcut) {
+    settings_.setToggleShortcut(shortcut);
+}
 
 void KeyboardShortcutRecorder::setRecording(bool recording) {
     if (recording == isRecording_)

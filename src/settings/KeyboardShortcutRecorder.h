@@ -18,7 +18,7 @@ class KeyboardShortcutRecorder : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString shortcut READ shortcut WRITE setShortcut NOTIFY shortcutChanged)
     Q_PROPERTY(bool isRecording READ isRecording WRITE setRecording NOTIFY isRecordingChanged)
-public:
+  public:
     static QString emptyTitle() { return QStringLiteral("Click here to record shortcut"); }
 
     // Edits `toggleShortcut` of `settings`; `label` is shown as given.
@@ -39,15 +39,15 @@ public:
     // shown there is one monitor.
     void startMonitoring();
 
-signals:
+  signals:
     void shortcutChanged(const QString& shortcut);
     void isRecordingChanged(bool isRecording);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void updateTitle();
     void updateOutline();
 

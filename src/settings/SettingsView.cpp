@@ -146,7 +146,8 @@ QWidget* valueBlock(HighlightSettings& settings, QWidget* parent, const QString&
         value->setText(QString::asprintf(format, number));
         // Moving the knob to a model value must not write a rounded value back.
         const QSignalBlocker quiet(slider);
-        slider->setValue(std::clamp(static_cast<int>(std::lround((number - min) / (max - min) * sliderSteps)), 0, sliderSteps));
+        slider->setValue(std::clamp(static_cast<int>(std::lround((number - min) / (max - min) * sliderSteps)),
+                                    0, sliderSteps));
     };
     show((settings.*get)());
     QObject::connect(&settings, changed, block, show);
@@ -173,7 +174,8 @@ SettingsView::SettingsView(HighlightSettings& settings, AccessibilityTrust& trus
     layout->addWidget(makeFooterSection());
     layout->addStretch(1);
     // The recorder's button takes the width of its title.
-    connect(&settings_, &HighlightSettings::toggleShortcutChanged, this, &SettingsView::scheduleGeometryReport);
+    connect(&settings_, &HighlightSettings::toggleShortcutChanged, this,
+            &SettingsView::scheduleGeometryReport);
 }
 
 QWidget* SettingsView::makeCircleSection(bool click) {
@@ -191,7 +193,8 @@ QWidget* SettingsView::makeCircleSection(bool click) {
     well->setToolTip(QStringLiteral("Color"));
     well->setIconSize(QSize(40, 18));
     well->setIcon(swatch((settings_.*circle.color)()));
-    connect(&settings_, circle.colorChanged, well, [well](const QColor& colour) { well->setIcon(swatch(colour)); });
+    connect(&settings_, circle.colorChanged, well,
+            [well](const QColor& colour) { well->setIcon(swatch(colour)); });
     connect(well, &QPushButton::clicked, this, [this, &circle] {
         openColorDialog((settings_.*circle.color)(),
                         [this, &circle](const QColor& colour) { (settings_.*circle.setColor)(colour); });
@@ -199,8 +202,8 @@ QWidget* SettingsView::makeCircleSection(bool click) {
     colourRow->addWidget(well);
     column->addLayout(colourRow);
 
-    column->addWidget(valueBlock(settings_, frame, QStringLiteral("Opacity"), circle.name + "Opacity", 0.0, 1.0,
-                                 "%.2f", circle.opacity, circle.setOpacity, circle.opacityChanged));
+    column->addWidget(valueBlock(settings_, frame, QStringLiteral("Opacity"), circle.name + "Opacity", 0.0,
+                                 1.0, "%.2f", circle.opacity, circle.setOpacity, circle.opacityChanged));
     column->addWidget(valueBlock(settings_, frame, QStringLiteral("Size"), circle.name + "Size", 10.0, 100.0,
                                  "%.0f", circle.size, circle.setSize, circle.sizeChanged));
     return frame;
@@ -213,7 +216,8 @@ QWidget* SettingsView::makeShortcutSection(KeyTranslator& translator) {
 
     auto* items = new QVBoxLayout;
     items->setSpacing(12);
-    recorder_ = new KeyboardShortcutRecorder(settings_, QStringLiteral("Toggle Highlight"), translator, frame);
+    recorder_ =
+        new KeyboardShortcutRecorder(settings_, QStringLiteral("Toggle Highlight"), translator, frame);
     recorder_->setObjectName("shortcutRecorder");
     items->addWidget(recorder_);
 
@@ -337,7 +341,8 @@ void SettingsView::scheduleGeometryReport() {
 
 void SettingsView::reportGeometry() const {
     auto print = [](const QString& name, const QRect& rect) {
-        std::printf("geometry %s %d %d %d %d\n", qPrintable(name), rect.x(), rect.y(), rect.width(), rect.height());
+        std::printf("geometry %s %d %d %d %d\n", qPrintable(name), rect.x(), rect.y(), rect.width(),
+                    rect.height());
     };
     print(QStringLiteral("window"), window()->geometry());
     for (QWidget* widget : findChildren<QWidget*>()) {

@@ -25,7 +25,7 @@ class QPushButton;
 class SettingsView : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool isAccessibilityEnabled READ isAccessibilityEnabled NOTIFY isAccessibilityEnabledChanged)
-public:
+  public:
     static QString title() { return QStringLiteral("Cursor settings"); }
     static constexpr int accessibilityRecheckMs = 500;
 
@@ -50,14 +50,14 @@ public:
     // plus NAMEHandle for slider handles, then "geometry end".
     void reportGeometry() const;
 
-signals:
+  signals:
     void isAccessibilityEnabledChanged(bool enabled);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 
-private:
+  private:
     QWidget* makeCircleSection(bool click);
     QWidget* makeShortcutSection(KeyTranslator& translator);
     QWidget* makeFooterSection();

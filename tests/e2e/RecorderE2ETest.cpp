@@ -8,7 +8,9 @@ using testsupport::ScreenImage;
 
 namespace {
 
-bool samePixels(const ScreenImage& a, const ScreenImage& b) { return a.pixels == b.pixels; }
+bool samePixels(const ScreenImage& a, const ScreenImage& b) {
+    return a.pixels == b.pixels;
+}
 
 } // namespace
 
@@ -39,7 +41,9 @@ TEST(RecorderE2ETest, RecordsTheNextPressAtOnceAndResetClearsIt) {
         << "stored: " << session.stored("toggleShortcut").toString().toStdString();
     // The title is now the short shortcut text: the prompt's pixels are gone.
     ASSERT_TRUE(testsupport::pollUntil(
-        [&] { return !samePixels(session.screen().grab(button.x, button.y, button.width, button.height), idle); },
+        [&] {
+            return !samePixels(session.screen().grab(button.x, button.y, button.width, button.height), idle);
+        },
         10s));
 
     // Control+Q is the program's Quit: while armed it is recorded instead of carried out.
@@ -57,7 +61,9 @@ TEST(RecorderE2ETest, RecordsTheNextPressAtOnceAndResetClearsIt) {
     EXPECT_EQ(session.stored("baseSize").toDouble(), 30.0);
     session.input().move(1200, 750); // no hover look anywhere near the button
     EXPECT_TRUE(testsupport::pollUntil(
-        [&] { return samePixels(session.screen().grab(button.x, button.y, button.width, button.height), idle); },
+        [&] {
+            return samePixels(session.screen().grab(button.x, button.y, button.width, button.height), idle);
+        },
         10s))
         << "the button does not look as it did before recording";
 }

@@ -36,7 +36,7 @@ struct Rect {
 // prints where its settings controls are (LUMAREX_TEST_GEOMETRY), driven with XTest.
 // Thread-safety: one test thread.
 class SettingsSession {
-public:
+  public:
     static inline const testsupport::Rgb grey = testsupport::Rgb::fromHex(0x808080);
 
     SettingsSession() {
@@ -58,7 +58,8 @@ public:
     void launch() {
         auto env = sandbox_.environment(server_->displayName());
         env["LUMAREX_TEST_GEOMETRY"] = "1";
-        app_ = std::make_unique<testsupport::AppProcess>(LUMAREX_BINARY_PATH, std::vector<std::string>{}, env);
+        app_ =
+            std::make_unique<testsupport::AppProcess>(LUMAREX_BINARY_PATH, std::vector<std::string>{}, env);
         if (!windows_->waitForViewable("Cursor settings", 20s))
             throw std::runtime_error("no main window; stderr: " + app_->stderrText());
         waitForNewGeometry();
@@ -74,7 +75,8 @@ public:
         const bool settled = testsupport::pollUntil(
             [&] {
                 auto now = screen_->grab(area.x, area.y, area.width, area.height).pixels;
-                const bool drawn = std::any_of(now.begin(), now.end(), [](auto p) { return !p.near(grey, 8); });
+                const bool drawn =
+                    std::any_of(now.begin(), now.end(), [](auto p) { return !p.near(grey, 8); });
                 const bool same = drawn && now == last;
                 last = std::move(now);
                 return same;
@@ -107,7 +109,8 @@ public:
 
     // Runs the program once more with one option (e.g. "--show") against the running instance.
     testsupport::AppProcess::Result control(const std::string& option) {
-        return testsupport::AppProcess::run(LUMAREX_BINARY_PATH, {option}, sandbox_.environment(server_->displayName()));
+        return testsupport::AppProcess::run(LUMAREX_BINARY_PATH, {option},
+                                            sandbox_.environment(server_->displayName()));
     }
 
     QVariant stored(const char* key) const {
@@ -116,7 +119,8 @@ public:
     }
 
     // Waits until the settings file holds `expected` under `key`.
-    bool waitForStored(const char* key, const QVariant& expected, std::chrono::milliseconds timeout = 10s) const {
+    bool waitForStored(const char* key, const QVariant& expected,
+                       std::chrono::milliseconds timeout = 10s) const {
         return testsupport::pollUntil([&] { return stored(key) == expected; }, timeout);
     }
 
@@ -124,7 +128,7 @@ public:
     testsupport::ScreenGrabber& screen() { return *screen_; }
     testsupport::AppProcess& app() { return *app_; }
 
-private:
+  private:
     // The last block of "geometry NAME x y w h" lines.
     void readGeometry() {
         std::map<std::string, Rect> block;

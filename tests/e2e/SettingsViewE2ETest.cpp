@@ -40,7 +40,10 @@ TEST(SettingsViewE2ETest, SizeSliderDragResizesTheVisibleCircle) {
     session.input().move(handle.centerX(), freeY);
     int width = 0;
     ASSERT_TRUE(testsupport::pollUntil(
-        [&] { return std::abs((width = circleWidthAt(session.screen(), handle.centerX(), freeY)) - 30) <= 3; }, 10s))
+        [&] {
+            return std::abs((width = circleWidthAt(session.screen(), handle.centerX(), freeY)) - 30) <= 3;
+        },
+        10s))
         << "circle " << width << " px wide before the drag";
 
     session.input().move(handle.centerX(), handle.centerY());

@@ -24,14 +24,15 @@ constexpr quint32 stateShift = 1, stateLock = 2, stateControl = 4, stateMod4 = 6
 // A window with a text field that has the focus and the recorder under it. Key events are delivered
 // the way the platform delivers them: to the window, first as a shortcut override, then as a press.
 class RecorderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(directory.isValid());
         settings = std::make_unique<HighlightSettings>(directory.filePath("Lumarex.conf"));
         auto* layout = new QVBoxLayout(&window);
         field = new QLineEdit(&window);
         layout->addWidget(field);
-        recorder = new KeyboardShortcutRecorder(*settings, QStringLiteral("Toggle Highlight"), translator, &window);
+        recorder =
+            new KeyboardShortcutRecorder(*settings, QStringLiteral("Toggle Highlight"), translator, &window);
         layout->addWidget(recorder);
         window.show();
         field->setFocus();

@@ -20,7 +20,7 @@ namespace {
 
 // Trust that the test sets; a prompt grants it when `grantOnPrompt` says so, as a user would.
 class FakeTrust : public AccessibilityTrust {
-public:
+  public:
     bool isTrusted() override {
         ++queries;
         return trusted;
@@ -38,7 +38,7 @@ public:
 };
 
 class SettingsViewTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(directory.isValid());
         settings = std::make_unique<HighlightSettings>(directory.filePath("Lumarex.conf"));
@@ -51,8 +51,7 @@ protected:
         return *view;
     }
 
-    template <typename T>
-    T* child(const char* name) const {
+    template <typename T> T* child(const char* name) const {
         T* found = view->findChild<T*>(QString::fromLatin1(name));
         EXPECT_TRUE(found) << name;
         return found;
@@ -186,7 +185,7 @@ TEST_F(SettingsViewTest, ColourPickerOffersAlphaAppliesLiveAndCancelRestores) {
     EXPECT_TRUE(dialog->testOption(QColorDialog::ShowAlphaChannel));
     const QColor translucentGreen(0, 255, 0, 128);
     dialog->setCurrentColor(translucentGreen);
-    EXPECT_EQ(settings->clickColor(), translucentGreen); // alpha kept in memory
+    EXPECT_EQ(settings->clickColor(), translucentGreen);   // alpha kept in memory
     EXPECT_EQ(stored("clickColor").toString(), "#00FF00"); // and dropped in the file
     dialog->reject();
     EXPECT_EQ(settings->clickColor().rgb(), QColor(255, 0, 0).rgb());

@@ -1,5 +1,5 @@
-#include "platform/KeyTranslator.h"
 #include "settings/ShortcutText.h"
+#include "platform/KeyTranslator.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,9 @@ constexpr auto option = ModifierFlags::option;
 constexpr auto shift = ModifierFlags::shift;
 constexpr auto control = ModifierFlags::control;
 
-QString text(std::uint64_t flags, const char* key) { return shortcutText(flags, QString::fromUtf8(key)); }
+QString text(std::uint64_t flags, const char* key) {
+    return shortcutText(flags, QString::fromUtf8(key));
+}
 
 } // namespace
 

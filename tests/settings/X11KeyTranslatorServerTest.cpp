@@ -16,7 +16,7 @@
 // The translator on a live X server: the server's keymap, the keyboard state as XKB reports it (raw key
 // events carry none), and keymap changes made while it runs.
 class X11KeyTranslatorServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Display* display = XOpenDisplay(server.displayName().c_str());
         ASSERT_TRUE(display);
@@ -29,7 +29,8 @@ protected:
 
     QString currentText() const {
         const auto key = translator->translateWithCurrentState(keyH);
-        return key ? shortcutText(key->modifierFlags, key->charactersIgnoringModifiers) : QStringLiteral("<none>");
+        return key ? shortcutText(key->modifierFlags, key->charactersIgnoringModifiers)
+                   : QStringLiteral("<none>");
     }
 
     bool waitForCurrentText(const QString& expected) {
@@ -73,8 +74,8 @@ TEST_F(X11KeyTranslatorServerTest, KeymapChangesAreFollowed) {
     KeySym q = XK_q;
     XChangeKeyboardMapping(client.display(), static_cast<int>(keyH), 1, &q, 1);
     client.sync();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return translator->translate(keyH, 0)->charactersIgnoringModifiers == "q"; },
-                                10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return translator->translate(keyH, 0)->charactersIgnoringModifiers == "q"; }, 10000));
     // However many change notices arrived, the map was fetched again once per translation at most.
     EXPECT_GT(translator->keymapLoads(), loads);
     EXPECT_LE(translator->keymapLoads(), loads + 2);

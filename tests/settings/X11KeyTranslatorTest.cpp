@@ -5,7 +5,8 @@
 
 // Evdev key codes (the kernel's key numbers plus 8), as an X server on Linux reports them.
 namespace keycode {
-constexpr std::uint32_t escape = 9, one = 10, backspace = 22, tab = 23, y = 29, returnKey = 36, a = 38, h = 43;
+constexpr std::uint32_t escape = 9, one = 10, backspace = 22, tab = 23, y = 29, returnKey = 36, a = 38,
+                        h = 43;
 constexpr std::uint32_t shiftL = 50, altL = 64, space = 65, capsLock = 66, f1 = 67, numLock = 77, kp1 = 87;
 constexpr std::uint32_t f12 = 96, kpEnter = 104, controlR = 105, up = 111, deleteKey = 119, superL = 133;
 constexpr std::uint32_t mute = 121;
@@ -18,7 +19,7 @@ constexpr std::uint32_t group2 = 1u << 13;
 } // namespace state
 
 class X11KeyTranslatorTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { us_ = new X11KeyTranslator("evdev", "pc105", "us"); }
     static void TearDownTestSuite() { delete us_; }
 

@@ -49,36 +49,77 @@ char32_t functionKeyCode(xkb_keysym_t sym) {
     if (sym >= XKB_KEY_F1 && sym <= XKB_KEY_F35)
         return 0xF704 + (sym - XKB_KEY_F1);
     switch (sym) {
-    case XKB_KEY_BackSpace: return 0x7F;
-    case XKB_KEY_KP_Enter: return 0x03;
-    case XKB_KEY_Up: case XKB_KEY_KP_Up: return 0xF700;
-    case XKB_KEY_Down: case XKB_KEY_KP_Down: return 0xF701;
-    case XKB_KEY_Left: case XKB_KEY_KP_Left: return 0xF702;
-    case XKB_KEY_Right: case XKB_KEY_KP_Right: return 0xF703;
-    case XKB_KEY_KP_F1: return 0xF704;
-    case XKB_KEY_KP_F2: return 0xF705;
-    case XKB_KEY_KP_F3: return 0xF706;
-    case XKB_KEY_KP_F4: return 0xF707;
-    case XKB_KEY_Insert: case XKB_KEY_KP_Insert: return 0xF727;
-    case XKB_KEY_Delete: case XKB_KEY_KP_Delete: return 0xF728;
-    case XKB_KEY_Home: case XKB_KEY_KP_Home: return 0xF729;
-    case XKB_KEY_Begin: case XKB_KEY_KP_Begin: return 0xF72A;
-    case XKB_KEY_End: case XKB_KEY_KP_End: return 0xF72B;
-    case XKB_KEY_Prior: case XKB_KEY_KP_Prior: return 0xF72C;
-    case XKB_KEY_Next: case XKB_KEY_KP_Next: return 0xF72D;
-    case XKB_KEY_Print: return 0xF72E;
-    case XKB_KEY_Pause: return 0xF730;
-    case XKB_KEY_Sys_Req: return 0xF731;
-    case XKB_KEY_Break: return 0xF732;
-    case XKB_KEY_Menu: return 0xF735;
-    case XKB_KEY_Clear: return 0xF739;
-    case XKB_KEY_Select: return 0xF741;
-    case XKB_KEY_Execute: return 0xF742;
-    case XKB_KEY_Undo: return 0xF743;
-    case XKB_KEY_Redo: return 0xF744;
-    case XKB_KEY_Find: return 0xF745;
-    case XKB_KEY_Help: return 0xF746;
-    default: return 0;
+    case XKB_KEY_BackSpace:
+        return 0x7F;
+    case XKB_KEY_KP_Enter:
+        return 0x03;
+    case XKB_KEY_Up:
+    case XKB_KEY_KP_Up:
+        return 0xF700;
+    case XKB_KEY_Down:
+    case XKB_KEY_KP_Down:
+        return 0xF701;
+    case XKB_KEY_Left:
+    case XKB_KEY_KP_Left:
+        return 0xF702;
+    case XKB_KEY_Right:
+    case XKB_KEY_KP_Right:
+        return 0xF703;
+    case XKB_KEY_KP_F1:
+        return 0xF704;
+    case XKB_KEY_KP_F2:
+        return 0xF705;
+    case XKB_KEY_KP_F3:
+        return 0xF706;
+    case XKB_KEY_KP_F4:
+        return 0xF707;
+    case XKB_KEY_Insert:
+    case XKB_KEY_KP_Insert:
+        return 0xF727;
+    case XKB_KEY_Delete:
+    case XKB_KEY_KP_Delete:
+        return 0xF728;
+    case XKB_KEY_Home:
+    case XKB_KEY_KP_Home:
+        return 0xF729;
+    case XKB_KEY_Begin:
+    case XKB_KEY_KP_Begin:
+        return 0xF72A;
+    case XKB_KEY_End:
+    case XKB_KEY_KP_End:
+        return 0xF72B;
+    case XKB_KEY_Prior:
+    case XKB_KEY_KP_Prior:
+        return 0xF72C;
+    case XKB_KEY_Next:
+    case XKB_KEY_KP_Next:
+        return 0xF72D;
+    case XKB_KEY_Print:
+        return 0xF72E;
+    case XKB_KEY_Pause:
+        return 0xF730;
+    case XKB_KEY_Sys_Req:
+        return 0xF731;
+    case XKB_KEY_Break:
+        return 0xF732;
+    case XKB_KEY_Menu:
+        return 0xF735;
+    case XKB_KEY_Clear:
+        return 0xF739;
+    case XKB_KEY_Select:
+        return 0xF741;
+    case XKB_KEY_Execute:
+        return 0xF742;
+    case XKB_KEY_Undo:
+        return 0xF743;
+    case XKB_KEY_Redo:
+        return 0xF744;
+    case XKB_KEY_Find:
+        return 0xF745;
+    case XKB_KEY_Help:
+        return 0xF746;
+    default:
+        return 0;
     }
 }
 
@@ -99,9 +140,15 @@ QString charactersForKeysym(xkb_keysym_t sym) {
 
 } // namespace
 
-void X11KeyTranslator::Unref::operator()(xkb_context* context) const { xkb_context_unref(context); }
-void X11KeyTranslator::Unref::operator()(xkb_keymap* keymap) const { xkb_keymap_unref(keymap); }
-void X11KeyTranslator::Unref::operator()(xkb_state* state) const { xkb_state_unref(state); }
+void X11KeyTranslator::Unref::operator()(xkb_context* context) const {
+    xkb_context_unref(context);
+}
+void X11KeyTranslator::Unref::operator()(xkb_keymap* keymap) const {
+    xkb_keymap_unref(keymap);
+}
+void X11KeyTranslator::Unref::operator()(xkb_state* state) const {
+    xkb_state_unref(state);
+}
 
 KeyTranslator& KeyTranslator::shared() {
     static KeyTranslator* translator = []() -> KeyTranslator* {
@@ -126,7 +173,8 @@ X11KeyTranslator::X11KeyTranslator(X11Connection& connection)
     xcb_connection_t* xcb = XGetXCBConnection(display);
     if (!context_ || !xcb ||
         !xkb_x11_setup_xkb_extension(xcb, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-                                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
+                                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr,
+                                     nullptr))
         return;
     int opcode = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
     if (!XkbQueryExtension(display, &opcode, &xkbEventBase_, &errorBase, &major, &minor))
@@ -144,12 +192,14 @@ X11KeyTranslator::X11KeyTranslator(X11Connection& connection)
     connection.flush();
 }
 
-X11KeyTranslator::X11KeyTranslator(const std::string& rules, const std::string& model, const std::string& layout,
-                                   const std::string& variant, const std::string& options)
+X11KeyTranslator::X11KeyTranslator(const std::string& rules, const std::string& model,
+                                   const std::string& layout, const std::string& variant,
+                                   const std::string& options)
     : context_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {
     if (!context_)
         return;
-    const xkb_rule_names names{rules.c_str(), model.c_str(), layout.c_str(), variant.c_str(), options.c_str()};
+    const xkb_rule_names names{rules.c_str(), model.c_str(), layout.c_str(), variant.c_str(),
+                               options.c_str()};
     keymap_.reset(xkb_keymap_new_from_names(context_.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (!keymap_)
         return;
@@ -170,7 +220,8 @@ void X11KeyTranslator::loadFromServer() const {
     std::unique_ptr<xkb_keymap, Unref> keymap;
     std::unique_ptr<xkb_state, Unref> current, scratch;
     if (deviceId_ >= 0)
-        keymap.reset(xkb_x11_keymap_new_from_device(context_.get(), xcb, deviceId_, XKB_KEYMAP_COMPILE_NO_FLAGS));
+        keymap.reset(
+            xkb_x11_keymap_new_from_device(context_.get(), xcb, deviceId_, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (keymap) {
         current.reset(xkb_x11_state_new_from_device(keymap.get(), xcb, deviceId_));
         scratch.reset(xkb_state_new(keymap.get()));
@@ -221,7 +272,8 @@ void X11KeyTranslator::handleEvent(XEvent& event) {
     }
 }
 
-std::optional<TranslatedKey> X11KeyTranslator::translate(std::uint32_t keyCode, std::uint32_t modifierState) const {
+std::optional<TranslatedKey> X11KeyTranslator::translate(std::uint32_t keyCode,
+                                                         std::uint32_t modifierState) const {
     reloadIfStale();
     // XKB-aware servers put the keyboard group in bits 13–14 of the state word.
     return translateKey(keyCode, modifierState & 0xFF, (modifierState >> 13) & 0x3);

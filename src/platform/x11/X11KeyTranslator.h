@@ -16,7 +16,7 @@ union _XEvent;
 // translation costs no round trip), or holds a fixed keymap compiled from XKB rule names, which needs no
 // server. Thread-safety: GUI thread only.
 class X11KeyTranslator : public KeyTranslator {
-public:
+  public:
     // Follows the server's core keyboard. hasKeymap() is false when the server lacks XKB.
     explicit X11KeyTranslator(X11Connection& connection);
     // A fixed keymap from rule names, e.g. ("evdev", "pc105", "us", "", ""); hasKeymap() is false when
@@ -40,7 +40,7 @@ public:
         void operator()(xkb_state* state) const;
     };
 
-private:
+  private:
     void handleEvent(_XEvent& event);
     // Fetches the keymap and the keyboard state from the server.
     void loadFromServer() const;
