@@ -62,7 +62,9 @@ QString AppDelegate::startDetached(const QString& program) {
     return process.errorString();
 }
 
-QString AppDelegate::restartAlertText() { return QStringLiteral("Restart Required"); }
+QString AppDelegate::restartAlertText() {
+    return QStringLiteral("Restart Required");
+}
 
 QString AppDelegate::restartAlertInformativeText() {
     return QStringLiteral("Accessibility permissions have been granted. The app needs to restart to enable "
@@ -139,9 +141,13 @@ void AppDelegate::checkAccessibility() {
     }
 }
 
-bool AppDelegate::storedGrant() const { return defaults_->value(grantedKey, false).toBool(); }
+bool AppDelegate::storedGrant() const {
+    return defaults_->value(grantedKey, false).toBool();
+}
 
-bool AppDelegate::isPolling() const { return accessibilityCheckTimer_ && accessibilityCheckTimer_->isActive(); }
+bool AppDelegate::isPolling() const {
+    return accessibilityCheckTimer_ && accessibilityCheckTimer_->isActive();
+}
 
 void AppDelegate::showRestartAlert() {
     if (!platform_.runRestartAlert)

@@ -22,7 +22,7 @@ struct TranslatedKey;
 // start runs on a pool thread and touches no state of the delegate).
 class AppDelegate : public QObject {
     Q_OBJECT
-public:
+  public:
     // What the restart alert returns: its first button is 1000, its second 1001.
     static constexpr int restartNowResult = 1000;
     static constexpr int laterResult = 1001;
@@ -80,7 +80,7 @@ public:
     KeyMonitor* localShortcutMonitor() const { return localShortcutMonitor_.get(); }
     bool storedGrant() const;
 
-private:
+  private:
     void showRestartAlert();
     void restartApp();
     void handleGlobalKeyEvent(const TranslatedKey& key);

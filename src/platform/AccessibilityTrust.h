@@ -5,7 +5,7 @@ class QWidget;
 // Whether the process may watch input meant for other applications: the keyboard shortcut needs that
 // to work while another application is active. Thread-safety: GUI thread only.
 class AccessibilityTrust {
-public:
+  public:
     virtual ~AccessibilityTrust() = default;
 
     // The platform's answer for the running process; created on first use, never destroyed.

@@ -6,7 +6,9 @@
 ApplicationKeyMonitor::ApplicationKeyMonitor(const KeyTranslator& translator, QObject* parent)
     : QObject(parent), translator_(translator) {}
 
-ApplicationKeyMonitor::~ApplicationKeyMonitor() { stop(); }
+ApplicationKeyMonitor::~ApplicationKeyMonitor() {
+    stop();
+}
 
 bool ApplicationKeyMonitor::start(Handler handler) {
     if (!handler || !QCoreApplication::instance())

@@ -8,7 +8,7 @@
 // its windows and lets it go on to its target unchanged. Thread-safety: GUI thread only.
 class ApplicationKeyMonitor : public QObject, public KeyMonitor {
     Q_OBJECT
-public:
+  public:
     explicit ApplicationKeyMonitor(const KeyTranslator& translator, QObject* parent = nullptr);
     ~ApplicationKeyMonitor() override;
 
@@ -17,10 +17,10 @@ public:
     // Whatever it sees was delivered here.
     bool applicationHasKeyboardFocus() override { return true; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     const KeyTranslator& translator_;
     Handler handler_;
 };

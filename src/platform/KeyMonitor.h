@@ -9,7 +9,7 @@
 // only those delivered to this application, and it never consumes them.
 // Thread-safety: GUI thread only; handlers run on the GUI thread.
 class KeyMonitor {
-public:
+  public:
     using Handler = std::function<void(const TranslatedKey&)>;
 
     virtual ~KeyMonitor() = default;

@@ -9,7 +9,7 @@
 namespace {
 
 class AccessibilityTrustTest : public testing::Test {
-protected:
+  protected:
     AccessibilityTrustTest() : path(directory.filePath("trust")) {
         qputenv(X11AccessibilityTrust::overrideVariable, QFile::encodeName(path));
     }

@@ -68,7 +68,7 @@ struct FakeMonitor : KeyMonitor {
 };
 
 class AppDelegateTest : public testing::Test {
-protected:
+  protected:
     AppDelegateTest()
         : settings(directory.filePath("Lumarex.conf")),
           overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
@@ -189,8 +189,8 @@ TEST_F(AppDelegateTest, PollFollowsTheStateTable) {
         log.clear();
         delegate->checkAccessibility();
         EXPECT_EQ(alerts(), row.alerts) << "stored " << row.stored << ", trusted " << row.trusted;
-        EXPECT_EQ(delegate->storedGrant(), row.storedAfter) << "stored " << row.stored << ", trusted "
-                                                            << row.trusted;
+        EXPECT_EQ(delegate->storedGrant(), row.storedAfter)
+            << "stored " << row.stored << ", trusted " << row.trusted;
     }
 }
 

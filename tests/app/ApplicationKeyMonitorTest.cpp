@@ -15,10 +15,10 @@ namespace {
 
 // Counts the key presses that reach it, i.e. that nobody consumed on the way.
 class KeyTarget : public QWidget {
-public:
+  public:
     int presses = 0;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override {
         ++presses;
         event->ignore(); // let it travel on to the parent as well, through the filter once more
@@ -32,7 +32,7 @@ QKeyEvent nativePress(QEvent::Type type, int key, quint32 scanCode, quint32 stat
 }
 
 class ApplicationKeyMonitorTest : public testing::Test {
-protected:
+  protected:
     ApplicationKeyMonitorTest() : translator("evdev", "pc105", "us"), monitor(translator) {
         auto* layout = new QVBoxLayout(&window);
         target = new KeyTarget;

@@ -9,12 +9,15 @@ using namespace ModifierFlags;
 
 const QString commandShiftH = QString::fromUtf8("\u2318\u21e7H");
 
-TranslatedKey key(std::uint64_t flags, const QString& characters) { return TranslatedKey{flags, characters}; }
+TranslatedKey key(std::uint64_t flags, const QString& characters) {
+    return TranslatedKey{flags, characters};
+}
 
 TEST(ShortcutMatcherTest, LowerCaseKeyWithTheRecordedModifiersMatches) {
     EXPECT_TRUE(ShortcutMatcher::matchesShortcut(key(command | shift, "h"), commandShiftH));
     EXPECT_TRUE(ShortcutMatcher::matchesShortcut(key(command | shift, "H"), commandShiftH));
-    EXPECT_TRUE(ShortcutMatcher::matchesShortcut(key(option | control, "1"), QString::fromUtf8("\u2325\u23031")));
+    EXPECT_TRUE(
+        ShortcutMatcher::matchesShortcut(key(option | control, "1"), QString::fromUtf8("\u2325\u23031")));
     EXPECT_TRUE(ShortcutMatcher::matchesShortcut(key(0, "h"), QStringLiteral("H")));
 }
 
@@ -30,7 +33,8 @@ TEST(ShortcutMatcherTest, LockAndDeviceDependentBitsNeverTakePart) {
     constexpr std::uint64_t capsLock = 0x10000, numericPad = 0x200000, help = 0x400000, function = 0x800000;
     constexpr std::uint64_t deviceDependent = 0x0108; // left/right key bits below the mask
     EXPECT_TRUE(ShortcutMatcher::matchesShortcut(
-        key(command | shift | capsLock | numericPad | help | function | deviceDependent, "h"), commandShiftH));
+        key(command | shift | capsLock | numericPad | help | function | deviceDependent, "h"),
+        commandShiftH));
 }
 
 TEST(ShortcutMatcherTest, EmptyStoredShortcutNeverMatches) {

@@ -30,10 +30,8 @@ const std::string mainWindowName = "Cursor settings";
 const std::string alertName = "Restart Required";
 
 class RelaunchE2ETest : public testing::Test {
-protected:
-    RelaunchE2ETest() : x(server.displayName()), input(x), windows(server.displayName()) {
-        setTrust("0");
-    }
+  protected:
+    RelaunchE2ETest() : x(server.displayName()), input(x), windows(server.displayName()) { setTrust("0"); }
 
     ~RelaunchE2ETest() override {
         // The copy the program started is not our child: end it by the process id on its window, first,
@@ -77,8 +75,8 @@ protected:
             int format = 0;
             unsigned long count = 0, after = 0;
             unsigned char* data = nullptr;
-            if (XGetWindowProperty(x.display(), window.id, x.atom("_NET_WM_PID"), 0, 1, False, XA_CARDINAL, &type,
-                                   &format, &count, &after, &data) == Success &&
+            if (XGetWindowProperty(x.display(), window.id, x.atom("_NET_WM_PID"), 0, 1, False, XA_CARDINAL,
+                                   &type, &format, &count, &after, &data) == Success &&
                 data && count == 1 && format == 32)
                 pids.push_back(int(*reinterpret_cast<unsigned long*>(data)));
             if (data)

@@ -23,7 +23,7 @@ const std::string mainWindowName = "Cursor settings";
 const std::string overlayName = "Lumarex highlight";
 
 class ShortcutE2ETest : public testing::Test {
-protected:
+  protected:
     ShortcutE2ETest() : server(), x(server.displayName()), input(x), windows(server.displayName()) {
         sandbox.writeSettings("[General]\ntoggleShortcut=\xE2\x8C\x98\xE2\x87\xA7H\n"); // ⌘⇧H
     }
@@ -40,7 +40,8 @@ protected:
                                            sandbox.environment(server.displayName()));
         ASSERT_TRUE(windows.waitForViewable(mainWindowName, 20s)) << app->stderrText();
         // Commands are answered from the event loop, which runs once the launch (monitors included) is done.
-        const auto answer = AppProcess::run(LUMAREX_BINARY_PATH, {"--hide"}, sandbox.environment(server.displayName()));
+        const auto answer =
+            AppProcess::run(LUMAREX_BINARY_PATH, {"--hide"}, sandbox.environment(server.displayName()));
         ASSERT_TRUE(answer.status.ok()) << answer.err;
     }
 

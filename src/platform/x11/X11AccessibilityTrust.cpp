@@ -96,7 +96,9 @@ bool X11AccessibilityTrust::serverAllowsRawKeyEvents() {
     return !trap.refused;
 }
 
-QString X11AccessibilityTrust::promptTitle() { return QStringLiteral("Keyboard Shortcuts"); }
+QString X11AccessibilityTrust::promptTitle() {
+    return QStringLiteral("Keyboard Shortcuts");
+}
 
 QString X11AccessibilityTrust::promptText() {
     return QStringLiteral(
@@ -113,7 +115,8 @@ bool X11AccessibilityTrust::prompt(QWidget* parent) {
     if (trusted)
         return true;
     if (!dialog_) {
-        dialog_ = new QMessageBox(QMessageBox::Information, promptTitle(), promptText(), QMessageBox::Ok, parent);
+        dialog_ =
+            new QMessageBox(QMessageBox::Information, promptTitle(), promptText(), QMessageBox::Ok, parent);
         dialog_->setObjectName("accessibilityPrompt");
         dialog_->setAttribute(Qt::WA_DeleteOnClose);
         dialog_->setModal(false);

@@ -13,7 +13,7 @@ class X11Connection;
 // LUMAREX_TRUST_FILE whose content is "1" or "0" overrides the answer on every query, for diagnostics
 // and tests. Thread-safety: GUI thread only.
 class X11AccessibilityTrust : public AccessibilityTrust {
-public:
+  public:
     static constexpr const char* overrideVariable = "LUMAREX_TRUST_FILE";
 
     // `connection` may be null (no display): then only the override file can grant trust.
@@ -31,7 +31,7 @@ public:
     static QString promptTitle();
     static QString promptText();
 
-private:
+  private:
     bool serverAllowsRawKeyEvents();
 
     X11Connection* connection_;

@@ -26,7 +26,9 @@ struct XFreeDeleter {
 X11KeyMonitor::X11KeyMonitor(X11Connection& connection, const KeyTranslator& translator)
     : connection_(connection), translator_(translator) {}
 
-X11KeyMonitor::~X11KeyMonitor() { stop(); }
+X11KeyMonitor::~X11KeyMonitor() {
+    stop();
+}
 
 bool X11KeyMonitor::start(Handler handler) {
     if (connection_.xinputOpcode() < 0 || !handler)
@@ -84,9 +86,10 @@ void X11KeyMonitor::handleEvent(XEvent& event) {
     const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
     if (std::find(keyboards_.begin(), keyboards_.end(), raw->deviceid) == keyboards_.end())
         return;
-    const std::optional<TranslatedKey> key = translator_.translateWithCurrentState(std::uint32_t(raw->detail));
+    const std::optional<TranslatedKey> key =
+        translator_.translateWithCurrentState(std::uint32_t(raw->detail));
     if (!key)
-        return; // a modifier or lock key on its own
+        return;                 // a modifier or lock key on its own
     Handler handler = handler_; // survives the handler stopping this monitor
     handler(*key);
 }

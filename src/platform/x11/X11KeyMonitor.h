@@ -13,7 +13,7 @@ union _XEvent;
 // the server sends before the raw press of the next key, so a press costs no round trip.
 // Thread-safety: GUI thread only.
 class X11KeyMonitor : public KeyMonitor {
-public:
+  public:
     X11KeyMonitor(X11Connection& connection, const KeyTranslator& translator);
     ~X11KeyMonitor() override;
     X11KeyMonitor(const X11KeyMonitor&) = delete;
@@ -24,7 +24,7 @@ public:
     // Asks the server for the input focus and looks for it among this process's toolkit windows.
     bool applicationHasKeyboardFocus() override;
 
-private:
+  private:
     void handleEvent(_XEvent& event);
     void select(bool on);
 
