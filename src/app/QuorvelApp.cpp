@@ -5,6 +5,10 @@
 #include "app/ContentView.h"
 #include "app/InstanceChannel.h"
 #include "highlight/CursorHighlightWindow.h"
+#include "updates/CheckForUpdatesView.h"
+#include "updates/SoftwareUpdater.h"
+#include "updates/UpdateUserDriver.h"
+#include "updates/UpdaterDelegate.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,6 +19,9 @@ QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settin
     : QObject(parent), overlay_(overlay), settings_(settings) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(AboutDialog::applicationIcon()));
+    // The updater starts with the application, before any window exists.
+    updater_ = std::make_unique<SoftwareUpdater>(UpdaterDelegate::shared());
+    updater_->start();
     mainWindow_ = std::make_unique<ContentView>(overlay_, settings_);
     buildMenu();
     overlay_.setOwnWindowTest([this](QPoint position) { return isOwnWindowAt(position); });
@@ -32,10 +39,11 @@ void QuorvelApp::buildMenu() {
     about->setMenuRole(QAction::NoRole);
     connect(about, &QAction::triggered, this, &QuorvelApp::showAboutPanel);
 
-    // Stays disabled until the updater reports that it can check.
-    checkForUpdatesAction_ = applicationMenu_->addAction(QStringLiteral("Check for Updates…"));
+    // Enabled exactly while the updater can check.
+    auto* checkForUpdates = new CheckForUpdatesView(*updater_, this);
+    checkForUpdatesAction_ = checkForUpdates->action();
     checkForUpdatesAction_->setObjectName("checkForUpdatesAction");
-    checkForUpdatesAction_->setEnabled(false);
+    applicationMenu_->addAction(checkForUpdatesAction_);
 
     applicationMenu_->addSeparator();
     QAction* quit = applicationMenu_->addAction(QStringLiteral("&Quit"));

@@ -12,6 +12,7 @@ class HighlightSettings;
 class InstanceChannel;
 class QAction;
 class QMenu;
+class SoftwareUpdater;
 
 // The application: builds the main window and the application menu, and answers the commands that
 // other invocations of the program send. The process keeps running when the window is closed; it
@@ -32,6 +33,7 @@ public:
     ContentView* mainWindow() const { return mainWindow_.get(); }
     QMenu* applicationMenu() const { return applicationMenu_; }
     QAction* checkForUpdatesAction() const { return checkForUpdatesAction_; }
+    SoftwareUpdater& updater() const { return *updater_; }
 
     // Carries out one of the commands of the command line ("toggle", "show", "hide", "quit",
     // "settings"); false for anything else.
@@ -45,6 +47,7 @@ private:
 
     CursorHighlightWindow& overlay_;
     HighlightSettings& settings_;
+    std::unique_ptr<SoftwareUpdater> updater_;
     std::unique_ptr<ContentView> mainWindow_;
     std::unique_ptr<InstanceChannel> channel_;
     QMenu* applicationMenu_ = nullptr;
