@@ -12,6 +12,8 @@
 
 #include <X11/Xlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -88,6 +90,10 @@ class ShortcutE2ETest : public testing::Test {
 
 TEST_F(ShortcutE2ETest, ShortcutInAnotherProgramShowsThenHidesTheHighlight) {
     launch();
+    // Xvfb lets any local client select raw key events on the root window: the launch found us trusted.
+    std::ifstream settingsFile(sandbox.settingsFile());
+    const std::string settings((std::istreambuf_iterator<char>(settingsFile)), {});
+    EXPECT_NE(settings.find("accessibilityGranted=true"), std::string::npos) << settings;
     focusOtherClient();
     pressShortcut();
     ASSERT_TRUE(overlayShown()) << app->stderrText();
