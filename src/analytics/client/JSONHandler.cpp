@@ -1,5 +1,6 @@
 #include "client/JSONHandler.h"
 
+#include "client/JSONReader.h"
 #include "client/Logger.h"
 
 #include <charconv>
@@ -57,8 +58,8 @@ json toJson(const VeltraceType& value) {
     }
 }
 
-std::optional<VeltraceType> fromJson(const json& value, int depth) {
-    if (depth > JSONHandler::maxReadDepth) return std::nullopt;
+// Expects a tree from JSONReader, whose depth limit also bounds this recursion.
+std::optional<VeltraceType> fromJson(const json& value) {
     switch (value.type()) {
     case json::value_t::null: return VeltraceType(Null{});
     case json::value_t::boolean: return VeltraceType(value.get<bool>());
@@ -75,7 +76,7 @@ std::optional<VeltraceType> fromJson(const json& value, int depth) {
         Array result;
         result.reserve(value.size());
         for (const auto& element : value) {
-            auto converted = fromJson(element, depth + 1);
+            auto converted = fromJson(element);
             if (!converted) return std::nullopt;
             result.push_back(std::move(*converted));
         }
@@ -84,7 +85,7 @@ std::optional<VeltraceType> fromJson(const json& value, int depth) {
     case json::value_t::object: {
         PropertyMap result;
         for (const auto& [key, element] : value.items()) {
-            auto converted = fromJson(element, depth + 1);
+            auto converted = fromJson(element);
             if (!converted) return std::nullopt;
             result.emplace(key, std::move(*converted));
         }
@@ -161,9 +162,10 @@ std::optional<std::string> JSONHandler::encodeAPIData(const VeltraceType& value)
 }
 
 std::optional<VeltraceType> JSONHandler::deserializeData(std::string_view bytes) {
-    json parsed = json::parse(bytes.begin(), bytes.end(), nullptr, /*allow_exceptions=*/false);
+    json parsed;
     std::optional<VeltraceType> result;
-    if (parsed.is_array() || parsed.is_object()) result = fromJson(parsed, 1);
+    if (JSONReader::parse(bytes, maxReadDepth, parsed) && (parsed.is_array() || parsed.is_object()))
+        result = fromJson(parsed);
     if (!result) Logger::warning("exception decoding object data", "deserializeData(_:)");
     return result;
 }

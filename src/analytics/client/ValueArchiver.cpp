@@ -1,6 +1,7 @@
 #include "client/ValueArchiver.h"
 
 #include "client/JSONHandler.h"
+#include "client/JSONReader.h"
 
 #include <cmath>
 #include <limits>
@@ -167,8 +168,11 @@ std::optional<Bytes> ValueArchiver::archive(const VeltraceType& root) {
 }
 
 std::optional<VeltraceType> ValueArchiver::unarchive(std::string_view bytes) {
-    const json archive = json::parse(bytes.begin(), bytes.end(), nullptr, /*allow_exceptions=*/false);
-    if (!archive.is_object()) return std::nullopt;
+    // An archive level takes up to three JSON levels (a foreign map's [tag, [[key, value]]]), and
+    // decode() refuses archives deeper than the JSON reader's own limit.
+    json archive;
+    if (!JSONReader::parse(bytes, 3 * JSONHandler::maxReadDepth + 3, archive) || !archive.is_object())
+        return std::nullopt;
     const auto format = archive.find("format");
     const auto version = archive.find("version");
     const auto root = archive.find("root");

@@ -1,18 +1,18 @@
 #include "client/JSONHandler.h"
 
 #include "LogCapture.h"
+#include "ScopedLocale.h"
 
 #include <gtest/gtest.h>
 
-#include <clocale>
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 
 using namespace veltrace;
 using veltrace::test::LogCapture;
+using veltrace::test::ScopedLocale;
 
 namespace {
 
@@ -61,35 +61,30 @@ TEST(JSONHandlerTest, DatesAndUrlsBecomeStrings) {
     EXPECT_EQ(json(PropertyMap{{"u", Url{"https://quorvel.example/a?b=c"}}}), R"({"u":"https://quorvel.example/a?b=c"})");
 }
 
-// The timestamp and number text must not follow the process's time zone or locale. A locale with a
-// decimal comma is compiled at test time, since the machine may only carry the C locales.
-TEST(JSONHandlerTest, OutputIgnoresTimeZoneAndLocale) {
-    const auto dir = std::filesystem::temp_directory_path() / ("veltrace-locale-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string command = "localedef -i de_DE -f ISO-8859-1 " + (dir / "de_DE.ISO-8859-1").string() + " >/dev/null 2>&1";
-    const bool haveLocale = std::system(command.c_str()) == 0;
-    const std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
-    ::setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: any local-time leak shifts the date
-    ::tzset();
-    if (haveLocale) {
-        ::setenv("LOCPATH", dir.c_str(), 1);
-        ASSERT_NE(std::setlocale(LC_ALL, "de_DE.ISO-8859-1"), nullptr);
-        ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+// Timestamps and numbers must not follow the process's time zone or locale, neither when written nor
+// when read: with a decimal comma, and with a decimal point of two bytes (U+066B), which the stock
+// parser reads 1234.5 as 1234 under.
+TEST(JSONHandlerTest, OutputAndInputIgnoreTimeZoneAndLocale) {
+    int localesTried = 0;
+    for (const auto& [name, point] : {std::pair{"de_DE.ISO-8859-1", ","}, std::pair{"ps_AF.UTF-8", "\u066B"}}) {
+        SCOPED_TRACE(name);
+        std::string encoded;
+        std::optional<VeltraceType> decoded;
+        {
+            ScopedLocale locale(name, "Pacific/Kiritimati");  // UTC+14: any local-time leak shifts the date
+            if (locale.active()) {
+                ++localesTried;
+                ASSERT_EQ(ScopedLocale::decimalPoint(), point);
+            }
+            encoded = json(PropertyMap{{"d", Date{1.5}}, {"f", 2.5f}, {"x", 1234.5}});
+            decoded = JSONHandler::deserializeData(R"({"x":1234.5,"small":[-0.25,1.5e-7],"n":12})");
+        }
+        EXPECT_EQ(encoded, R"({"d":"1970-01-01T00:00:01.500Z","f":2.5,"x":1234.5})");
+        ASSERT_TRUE(decoded);
+        EXPECT_TRUE(decoded->valueEquals(PropertyMap{{"x", 1234.5}, {"small", Array{-0.25, 1.5e-7}}, {"n", 12}}))
+            << decoded->description();
     }
-
-    const std::string encoded = json(PropertyMap{{"d", Date{1.5}}, {"f", 2.5f}, {"x", 1234.5}});
-    const auto decoded = JSONHandler::deserializeData(R"({"x":1234.5})");
-
-    std::setlocale(LC_ALL, "C");
-    ::unsetenv("LOCPATH");
-    if (oldTz.empty()) ::unsetenv("TZ"); else ::setenv("TZ", oldTz.c_str(), 1);
-    ::tzset();
-    std::filesystem::remove_all(dir);
-
-    EXPECT_EQ(encoded, R"({"d":"1970-01-01T00:00:01.500Z","f":2.5,"x":1234.5})");
-    ASSERT_TRUE(decoded);
-    EXPECT_TRUE(decoded->valueEquals(PropertyMap{{"x", 1234.5}}));
-    if (!haveLocale) GTEST_SKIP() << "localedef could not build de_DE; only the time zone was varied";
+    if (localesTried < 2) GTEST_SKIP() << "localedef could not build every locale; only the time zone was varied";
 }
 
 TEST(JSONHandlerTest, ValuesWithoutAJsonFormBecomeTheirDescriptionWithOneMessageEach) {

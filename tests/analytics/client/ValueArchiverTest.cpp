@@ -1,5 +1,7 @@
 #include "client/ValueArchiver.h"
 
+#include "ScopedLocale.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -75,4 +77,16 @@ TEST(ValueArchiverTest, ForeignOrDamagedBytesGiveNothing) {
     for (int i = 0; i < 5000; ++i) deep += R"(["opt",)";
     deep += R"(["null"])" + std::string(5000, ']') + "}";
     EXPECT_FALSE(ValueArchiver::unarchive(deep));
+}
+
+// Stored maps are read at start-up, when a host application may already have set its locale.
+TEST(ValueArchiverTest, ArchivesReadBackTheSameUnderALocaleWithAnotherDecimalPoint) {
+    const PropertyMap map{{"date", Date{1700000000.125}}, {"double", -1234.5}, {"float", 0.1f}};
+    const auto bytes = ValueArchiver::archive(map).value();
+    veltrace::test::ScopedLocale locale("ps_AF.UTF-8", "Pacific/Kiritimati");
+    if (!locale.active()) GTEST_SKIP() << "localedef could not build ps_AF";
+    EXPECT_EQ(ValueArchiver::archive(map), bytes);
+    const auto back = ValueArchiver::unarchive(bytes);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->valueEquals(map)) << back->description();
 }
