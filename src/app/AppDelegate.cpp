@@ -135,10 +135,11 @@ void AppDelegate::checkAccessibility() {
         // The alert shows on the tick that first sees the grant, and on no other.
         if (!stored)
             showRestartAlert();
-        defaults_->setValue(grantedKey, true);
-    } else {
-        defaults_->setValue(grantedKey, false);
     }
+    // Written only when it changes: the same value every second would rewrite the settings file
+    // (and wake the disk) for nothing.
+    if (trusted != storedGrant() || !defaults_->contains(grantedKey))
+        defaults_->setValue(grantedKey, trusted);
 }
 
 bool AppDelegate::storedGrant() const {
