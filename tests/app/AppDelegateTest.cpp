@@ -67,13 +67,9 @@ struct FakeMonitor : KeyMonitor {
     MonitorState& state;
 };
 
-class AppDelegateTest : public testing::Test {
+class AppDelegateTest : public testing::Test, protected FakeOverlayRig {
   protected:
-    AppDelegateTest()
-        : settings(directory.filePath("Lumarex.conf")),
-          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
-                  std::make_unique<FakePointer>(pointer), settings),
-          trust(log) {
+    AppDelegateTest() : trust(log) {
         settings.setToggleShortcut(commandShiftH);
     }
 
@@ -123,11 +119,6 @@ class AppDelegateTest : public testing::Test {
 
     int alerts() const { return int(std::count(log.begin(), log.end(), "alert")); }
 
-    QTemporaryDir directory;
-    HighlightSettings settings;
-    SurfaceLog surface;
-    PointerState pointer;
-    CursorHighlightWindow overlay;
     std::vector<std::string> log;
     FakeTrust trust;
     MonitorState global;

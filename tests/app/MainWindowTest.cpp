@@ -22,21 +22,10 @@ namespace {
 
 using namespace fakes;
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public testing::Test, protected FakeOverlayRig {
 protected:
-    MainWindowTest()
-        : settings(directory.filePath("Lumarex.conf")),
-          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
-                  std::make_unique<FakePointer>(pointer), settings),
-          app(overlay, settings) {}
+    MainWindowTest() : app(overlay, settings) {}
 
-    int activePressWatches() const { return pointer.pressWatchStarts - pointer.pressWatchStops; }
-
-    QTemporaryDir directory;
-    HighlightSettings settings;
-    SurfaceLog surface;
-    PointerState pointer;
-    CursorHighlightWindow overlay;
     QuorvelApp app;
 };
 

@@ -13,21 +13,7 @@ namespace {
 
 using namespace fakes;
 
-class CursorHighlightWindowTest : public testing::Test {
-protected:
-    CursorHighlightWindowTest()
-        : settings(directory.filePath("Lumarex.conf")),
-          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
-                  std::make_unique<FakePointer>(pointer), settings) {}
-
-    int activePressWatches() const { return pointer.pressWatchStarts - pointer.pressWatchStops; }
-
-    QTemporaryDir directory;
-    HighlightSettings settings;
-    SurfaceLog surface;
-    PointerState pointer;
-    CursorHighlightWindow overlay;
-};
+class CursorHighlightWindowTest : public testing::Test, protected FakeOverlayRig {};
 
 TEST_F(CursorHighlightWindowTest, ShowAndHideDriveOneWindowTimerAndMonitor) {
     QSignalSpy visibility(&overlay, &CursorHighlightWindow::isVisibleChanged);

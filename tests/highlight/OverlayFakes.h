@@ -2,8 +2,12 @@
 
 // Stand-ins for the overlay's platform window and pointer monitor, recording what the controller asks.
 
+#include "highlight/CursorHighlightWindow.h"
+#include "highlight/HighlightSettings.h"
 #include "platform/OverlaySurface.h"
 #include "platform/PointerMonitor.h"
+
+#include <QTemporaryDir>
 
 #include <functional>
 #include <optional>
@@ -68,6 +72,22 @@ public:
 
 private:
     PointerState& state_;
+};
+
+// An overlay controller over the fakes above, with its settings file in a temporary folder.
+struct FakeOverlayRig {
+    FakeOverlayRig()
+        : settings(directory.filePath("Lumarex.conf")),
+          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
+                  std::make_unique<FakePointer>(pointer), settings) {}
+
+    int activePressWatches() const { return pointer.pressWatchStarts - pointer.pressWatchStops; }
+
+    QTemporaryDir directory;
+    HighlightSettings settings;
+    SurfaceLog surface;
+    PointerState pointer;
+    CursorHighlightWindow overlay;
 };
 
 } // namespace fakes
