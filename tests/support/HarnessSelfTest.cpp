@@ -118,9 +118,9 @@ TEST(HarnessSelfTest, ServerBackgroundPointerAndWindowsWithoutCompositor) {
         connection.sync();
         EXPECT_TRUE(finder.waitForGone("Probe window", 5s));
     }
-    // Teardown leaves no server behind.
+    // Teardown leaves no server behind. (Its display number may already serve a test running in
+    // parallel, so connecting to the name again proves nothing.)
     EXPECT_NE(::kill(serverPid, 0), 0);
-    EXPECT_THROW(XConnection{name}, std::runtime_error);
 }
 
 TEST(HarnessSelfTest, CompositorBlendsTranslucentWindowIntoRootImage) {
