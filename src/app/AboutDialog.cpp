@@ -28,17 +28,17 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
 
-    auto* version = new QLabel(QStringLiteral("Version %1 (%2)").arg(QApplication::applicationVersion(),
-                                                                     QStringLiteral(LUMAREX_BUILD)),
-                               this);
+    auto* version = new QLabel(QStringLiteral("Version %1").arg(QApplication::applicationVersion()), this);
     version->setObjectName("version");
     version->setAlignment(Qt::AlignCenter);
     layout->addWidget(version);
 
     auto* creditsLabel = new QLabel(credits, this);
     creditsLabel->setObjectName("credits");
+    // Small print: 11 points against the 13 of ordinary text on the first platform; the same
+    // proportion of whatever the desktop's text size is here.
     QFont small = creditsLabel->font();
-    small.setPointSizeF(11.0);
+    small.setPointSizeF(small.pointSizeF() * creditsScale);
     creditsLabel->setFont(small);
     QPalette secondary = creditsLabel->palette();
     secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));

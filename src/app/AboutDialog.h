@@ -9,6 +9,7 @@ class AboutDialog : public QDialog {
 public:
     static constexpr const char* applicationName = "Lumarex";
     static constexpr const char* credits = "A simple cursor highlighter for presentations";
+    static constexpr double creditsScale = 11.0 / 13.0;
 
     explicit AboutDialog(QWidget* parent = nullptr);
 
