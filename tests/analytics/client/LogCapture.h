@@ -14,6 +14,23 @@
 
 namespace veltrace::test {
 
+// A log destination that keeps what it is given; the logger delivers from any thread.
+class RecordingLogging : public Logging {
+public:
+    void addMessage(const LogMessage& message) override {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(message);
+    }
+    std::vector<LogMessage> take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(messages_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<LogMessage> messages_;
+};
+
 // Destinations stay registered for the life of the process, so all tests of a binary share one
 // recorder; a LogCapture clears it, enables every level, and disables them again when it ends.
 class LogCapture {
@@ -40,25 +57,9 @@ public:
     }
 
 private:
-    class Recorder : public Logging {
-    public:
-        void addMessage(const LogMessage& message) override {
-            std::lock_guard lock(mutex_);
-            messages_.push_back(message);
-        }
-        std::vector<LogMessage> take() {
-            std::lock_guard lock(mutex_);
-            return std::exchange(messages_, {});
-        }
-
-    private:
-        std::mutex mutex_;
-        std::vector<LogMessage> messages_;
-    };
-
-    static Recorder& recorder() {
+    static RecordingLogging& recorder() {
         static auto instance = [] {
-            auto created = std::make_shared<Recorder>();
+            auto created = std::make_shared<RecordingLogging>();
             Logger::addLogging(created);
             return created;
         }();

@@ -4,6 +4,8 @@
 #include "client/PrintLogging.h"
 #include "client/ReadWriteLock.h"
 
+#include "LogCapture.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,25 +18,9 @@
 #include <vector>
 
 using namespace veltrace;
+using veltrace::test::RecordingLogging;
 
 namespace {
-
-// Records every delivered message. The logger never delivers concurrently, but the test thread reads too.
-class RecordingLogging : public Logging {
-  public:
-    void addMessage(const LogMessage& message) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(message);
-    }
-    std::vector<LogMessage> take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(messages_, {});
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<LogMessage> messages_;
-};
 
 constexpr LogLevel allLevels[] = {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error};
 
