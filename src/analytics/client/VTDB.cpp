@@ -306,6 +306,8 @@ void VTDB::insertRow(PersistenceType type, std::string_view data, bool flag) {
                 pendingRows_.push_back({type, std::string(data), flag, time});
             return;
         }
+        if (!connection_)
+            return; // a waiting row broke the database and it could not be reopened
     }
     if (insert(type, data, flag, time) == WriteResult::busy) {
         if (pendingRows_.size() < maxPendingRows) {
@@ -363,6 +365,11 @@ std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows
 void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {
     if (!reconnect())
         return;
+    // Rows held back by a lock were queued before this change and must be part of it.
+    if (!pendingRows_.empty())
+        retryPendingRows();
+    if (!connection_)
+        return;
     const auto table = tableName(type);
     int resultCode;
     {
@@ -385,6 +392,11 @@ void VTDB::deleteRows(PersistenceType type, const std::vector<std::int32_t>& ids
     if (!isDeleteAll && ids.empty())
         return; // "IN ()" would not even parse; there is nothing to delete
     if (!reconnect())
+        return;
+    // A delete-all must also take the rows still held back by a lock.
+    if (!pendingRows_.empty())
+        retryPendingRows();
+    if (!connection_)
         return;
     const auto table = tableName(type);
     int resultCode;

@@ -266,6 +266,26 @@ TEST_F(VTDBTest, DatabaseLockedByAnotherConnectionIsNeitherWipedNorLosesRows) {
               (std::vector<std::string>{"before", "while locked", "after"}));
 }
 
+TEST_F(VTDBTest, RowsHeldBackByALockTakePartInLaterFlagChangesAndDeleteAll) {
+    VTDB store("abc1", clockedOptions());
+    {
+        RawDatabase other(*store.pathToDb());
+        ASSERT_EQ(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        store.insertRow(PersistenceType::people, record("unidentified"), true);
+        store.insertRow(PersistenceType::groups, record("reset"), false);
+        ASSERT_EQ(store.pendingRowCount(), 2u);
+        ASSERT_EQ(other.exec("COMMIT"), SQLITE_OK);
+    }
+    // Identifying the user must also cover the record queued while the lock was held ...
+    store.updateRowsFlag(PersistenceType::people, false);
+    EXPECT_EQ(events(store.readRows(PersistenceType::people, VTDB::noLimit, false)),
+              std::vector<std::string>{"unidentified"});
+    // ... and a reset must not let such a record come back afterwards.
+    store.deleteRows(PersistenceType::groups, {}, true);
+    EXPECT_EQ(store.pendingRowCount(), 0u);
+    EXPECT_TRUE(store.readRows(PersistenceType::groups, VTDB::noLimit, false).empty());
+}
+
 TEST_F(VTDBTest, OperationAfterReconnectIsCarriedOut) {
     VTDB store("abc1");
     store.close();
