@@ -27,15 +27,25 @@ bool isDrawableSize(double diameter) {
     return std::isfinite(diameter) && diameter > 0.0;
 }
 
+// A centred circle wider than the image's diagonal covers every pixel of it, so larger diameters (a
+// hand-edited settings file may hold any number) are drawn at that width: the same pixels, without
+// paths and regions millions of pixels across.
+double coveringDiameter(QSize size, double diameter) {
+    return std::min(diameter, std::hypot(size.width(), size.height()) + 4.0);
+}
+
 QRectF circleRect(QSize size, double diameter) {
+    diameter = coveringDiameter(size, diameter);
     return QRectF((size.width() - diameter) / 2.0, (size.height() - diameter) / 2.0, diameter, diameter);
 }
 
+// Clipped to the image: a shape mask lists only pixels that exist.
 QRegion circleRegion(QSize size, double diameter) {
     if (!isDrawableSize(diameter))
         return {};
-    const int d = std::max(1, int(std::lround(std::min(diameter, 1e6))));
-    return QRegion((size.width() - d) / 2, (size.height() - d) / 2, d, d, QRegion::Ellipse);
+    const int d = std::max(1, int(std::lround(coveringDiameter(size, diameter))));
+    return QRegion((size.width() - d) / 2, (size.height() - d) / 2, d, d, QRegion::Ellipse) &
+           QRegion(QRect(QPoint(0, 0), size));
 }
 
 void fillRegion(QPainter& painter, const QRegion& region, QColor color) {

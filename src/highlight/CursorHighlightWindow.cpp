@@ -10,6 +10,7 @@
 
 #include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -164,9 +165,11 @@ void CursorHighlightWindow::handleClick() {
 }
 
 QSize CursorHighlightWindow::windowSizeForSettings() const {
-    // Room for the larger circle plus a pixel of anti-aliasing on each side.
+    // Room for the larger circle plus a pixel of anti-aliasing on each side, up to a bound: a settings
+    // file may hold any size, and the window's image grows with its square.
     const double largest = std::max(settings_.baseSize(), settings_.clickSize());
-    const int side = std::max(baseWindowSize, static_cast<int>(std::ceil(largest)) + 2);
+    const double bounded = std::isfinite(largest) ? std::clamp(largest, 0.0, double(maxWindowSize)) : 0.0;
+    const int side = std::clamp(static_cast<int>(std::ceil(bounded)) + 2, baseWindowSize, maxWindowSize);
     return {side, side};
 }
 

@@ -29,6 +29,8 @@ public:
     using SurfaceFactory = std::function<std::unique_ptr<OverlaySurface>(QSize)>;
 
     static constexpr int baseWindowSize = 100;
+    // Larger circles are clipped to a window of this side.
+    static constexpr int maxWindowSize = 1024;
     static constexpr int ticksPerSecond = 60;
     static constexpr int clickDelayMs = 100;
     static constexpr int stillTicksBeforeRest = 6;

@@ -124,6 +124,25 @@ TEST_F(CursorHighlightViewTest, SolidModeIsOpaqueAliasedAndMatchesShape) {
     EXPECT_EQ(at(render(Mode::Solid), 0), 0u);
 }
 
+// A settings file may hold any diameter: a circle wider than the image fills it, in both modes, and
+// the solid mask lists only the image's own pixels (an X shape takes 16-bit coordinates).
+TEST_F(CursorHighlightViewTest, OutsizedCirclesFillTheImageAndTheMaskStaysInside) {
+    settings.setBaseOpacity(1.0);
+    const QRegion whole(0, 0, 100, 100);
+    for (double diameter : {150.0, 1e6, 1e12}) {
+        settings.setBaseSize(diameter);
+        const QRegion shape = view.shape({100, 100});
+        EXPECT_EQ(shape, whole) << diameter;
+        EXPECT_EQ(view.shape({100, 100}, Mode::Translucent), whole) << diameter;
+        const QImage solid = render(Mode::Solid);
+        const QImage translucent = render(Mode::Translucent);
+        for (QPoint corner : {QPoint(0, 0), QPoint(99, 0), QPoint(0, 99), QPoint(99, 99)}) {
+            EXPECT_EQ(solid.pixel(corner), qRgba(255, 0, 0, 255)) << diameter;
+            EXPECT_EQ(translucent.pixel(corner), qRgba(255, 0, 0, 255)) << diameter;
+        }
+    }
+}
+
 TEST_F(CursorHighlightViewTest, RedrawsOnLookChangesOnly) {
     QSignalSpy redraws(&view, &CursorHighlightView::needsRedraw);
     settings.setBaseColor(Qt::green);

@@ -62,6 +62,19 @@ TEST_F(CursorHighlightWindowTest, CentresTheWindowOnThePointer) {
     EXPECT_EQ(surface.moves.size(), moves);
 }
 
+TEST_F(CursorHighlightWindowTest, OutsizedCirclesFromTheSettingsFileKeepTheWindowBounded) {
+    settings.setBaseSize(1e9); // a hand-edited file: the window's image would need exabytes
+    overlay.show();
+    const int bound = CursorHighlightWindow::maxWindowSize;
+    EXPECT_EQ(overlay.surface()->size(), QSize(bound, bound));
+    EXPECT_EQ(surface.moves.back(), QPoint(500 - bound / 2, 300 - bound / 2));
+
+    settings.setBaseSize(500);
+    EXPECT_EQ(overlay.surface()->size(), QSize(502, 502));
+    settings.setBaseSize(-20);
+    EXPECT_EQ(overlay.surface()->size(), QSize(100, 100));
+}
+
 TEST_F(CursorHighlightWindowTest, TimerRestsWhileThePointerIsStillAndWakesOnMotion) {
     overlay.show();
     QElapsedTimer elapsed;
