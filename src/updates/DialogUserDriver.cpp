@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -61,6 +62,12 @@ void DialogUserDriver::showOutcome(const UpdateCheckOutcome& outcome) {
         box->setStandardButtons(QMessageBox::Ok);
         break;
     }
+
+    // Versions and reasons come from the feed and the server: never let them render as rich text, with
+    // links that would open whatever they name. The box's own switch covers only its main text.
+    box->setTextFormat(Qt::PlainText);
+    for (QLabel* label : box->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
 
     dialog_ = box;
     box->show();

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -92,6 +93,35 @@ TEST_F(DialogUserDriverTest, UpToDateAndErrorsSayWhatHappened) {
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
     EXPECT_TRUE(box->informativeText().contains("HTTP status 500"));
     EXPECT_TRUE(opened.urls.isEmpty());
+}
+
+// Texts from the feed are shown as written: markup in them stays text and makes no link.
+TEST_F(DialogUserDriverTest, FeedTextIsNeverRichText) {
+    UpdateCheckOutcome hostile = available();
+    hostile.update.shortVersion = "<a href=\"file:///etc/passwd\">1.2</a>";
+    driver.showOutcome(hostile);
+    QMessageBox* box = driver.currentDialog();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    const QList<QLabel*> labels = box->findChildren<QLabel*>();
+    bool shown = false;
+    for (QLabel* label : labels) {
+        if (!label->text().contains("file:///etc/passwd"))
+            continue;
+        shown = true;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_TRUE(shown) << "the version text is on screen, markup and all";
+
+    driver.showOutcome(UpdateCheckOutcome::failed("<b>redirected</b> to <a href=\"x:y\">here</a>"));
+    bool reasonShown = false;
+    for (QLabel* label : driver.currentDialog()->findChildren<QLabel*>()) {
+        if (label->text().contains("redirected")) {
+            reasonShown = true;
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+    }
+    EXPECT_TRUE(reasonShown);
 }
 
 } // namespace
