@@ -86,8 +86,9 @@ bool KeyboardShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void KeyboardShortcutRecorder::updateTitle() {
-    const QString current = shortcut();
-    button_->setText(current.isEmpty() ? emptyTitle() : current);
+    // A button reads "&" as the mark of a mnemonic; the "&" key (level 0 on French layouts) must show.
+    QString current = shortcut();
+    button_->setText(current.isEmpty() ? emptyTitle() : current.replace(u'&', QStringLiteral("&&")));
 }
 
 void KeyboardShortcutRecorder::updateOutline() {

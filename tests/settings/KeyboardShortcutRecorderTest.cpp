@@ -144,6 +144,18 @@ TEST_F(RecorderTest, TitleFollowsTheSettingsAndShowingAgainKeepsOneMonitor) {
     EXPECT_EQ(field->text(), "q");
 }
 
+// "&" is a key of its own on French layouts; a button would take it for a mnemonic mark and drop it.
+TEST_F(RecorderTest, TitleShowsAnAmpersandShortcutWhole) {
+    for (const QString& shortcut : {QString::fromUtf8("⌃&"), QStringLiteral("&"), QString::fromUtf8("⌘&&")}) {
+        settings->setToggleShortcut(shortcut);
+        const QFontMetrics metrics = recorder->button()->fontMetrics();
+        EXPECT_EQ(metrics.size(Qt::TextShowMnemonic, recorder->button()->text()), metrics.size(0, shortcut))
+            << shortcut.toStdString();
+        EXPECT_TRUE(QKeySequence::mnemonic(recorder->button()->text()).isEmpty());
+    }
+    EXPECT_EQ(recorder->shortcut(), QString::fromUtf8("⌘&&")) << "the stored text is untouched";
+}
+
 TEST_F(RecorderTest, EventsWithoutNativeKeyCodeLeaveTheRecorderArmed) {
     recorder->button()->click();
     QKeyEvent synthetic(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, "h");
