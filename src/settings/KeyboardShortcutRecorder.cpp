@@ -50,6 +50,10 @@ void KeyboardShortcutRecorder::setRecording(bool recording) {
     if (recording == isRecording_)
         return;
     isRecording_ = recording;
+    // Filters installed after ours (the toggle shortcut's) would see the press first; arming moves ours
+    // to the front, so recording the current shortcut again does not also toggle the highlight.
+    if (isRecording_ && monitoring_)
+        qApp->installEventFilter(this);
     updateOutline();
     emit isRecordingChanged(isRecording_);
 }

@@ -125,6 +125,25 @@ TEST_F(RecorderTest, SecondButtonPressDisarmsWithoutChange) {
     EXPECT_EQ(field->text(), "h");
 }
 
+TEST_F(RecorderTest, ArmedRecorderSeesThePressBeforeFiltersInstalledLater) {
+    // Stands for the toggle shortcut's application filter, installed at launch after the window showed.
+    struct Counter : QObject {
+        int presses = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            presses += event->type() == QEvent::KeyPress;
+            return false;
+        }
+    } later;
+    qApp->installEventFilter(&later);
+    recorder->button()->click();
+    press(keyH, stateMod4 | stateShift, Qt::Key_H, "H");
+    EXPECT_EQ(stored(), QString::fromUtf8("⌘⇧H"));
+    EXPECT_EQ(later.presses, 0) << "the recorded press must not also reach the toggle shortcut";
+    press(keyH, stateMod4 | stateShift, Qt::Key_H, "H");
+    EXPECT_GT(later.presses, 0) << "once disarmed, presses reach the other filters again";
+    qApp->removeEventFilter(&later);
+}
+
 TEST_F(RecorderTest, TitleFollowsTheSettingsAndShowingAgainKeepsOneMonitor) {
     settings->setToggleShortcut(QString::fromUtf8("⌘⌥⌃K"));
     EXPECT_EQ(recorder->button()->text(), QString::fromUtf8("⌘⌥⌃K"));
