@@ -28,7 +28,8 @@ QString InstanceChannel::serverName() {
     return QDir(folder).filePath(QStringLiteral("lumarex-%1-%2").arg(getuid()).arg(display));
 }
 
-bool InstanceChannel::listen() {
+bool InstanceChannel::listen(Handler handler) {
+    handler_ = std::move(handler);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     const QString name = serverName();
@@ -52,10 +53,10 @@ void InstanceChannel::acceptConnection() {
                 return;
             }
             const QString command = QString::fromUtf8(socket->readLine(maxCommandLength)).trimmed();
-            socket->write("ok\n");
+            const bool done = handler_ && handler_(command);
+            socket->write(done ? "ok\n" : "refused\n");
             socket->flush();
             socket->disconnectFromServer();
-            emit commandReceived(command);
         });
     }
 }
@@ -80,7 +81,7 @@ bool InstanceChannel::send(const QString& command, QString* error, int timeoutMs
         }
     }
     if (socket.readLine().trimmed() != "ok") {
-        *error = QStringLiteral("the running instance refused the command");
+        *error = QStringLiteral("the running instance does not know the command '%1'").arg(command);
         return false;
     }
     return true;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QLocalServer;
@@ -19,18 +20,20 @@ public:
     // The socket name for the current user and $DISPLAY.
     static QString serverName();
 
+    // Carries out a received command; false when it is not one the instance knows. The sender is told
+    // which, so a refused command is reported where it was given.
+    using Handler = std::function<bool(const QString& command)>;
+
     // Starts listening; false (with a line on standard error) when the socket cannot be made.
-    bool listen();
+    bool listen(Handler handler);
 
     // Client side: delivers `command` and waits for the instance to acknowledge it. On failure returns
     // false and says why in `error`.
     static bool send(const QString& command, QString* error, int timeoutMs = 3000);
 
-signals:
-    void commandReceived(const QString& command);
-
 private:
     void acceptConnection();
 
     std::unique_ptr<QLocalServer> server_;
+    Handler handler_;
 };

@@ -64,8 +64,7 @@ void QuorvelApp::setDelegate(AppDelegate* delegate) {
 void QuorvelApp::start() {
     mainWindow_->show();
     channel_ = std::make_unique<InstanceChannel>();
-    connect(channel_.get(), &InstanceChannel::commandReceived, this, &QuorvelApp::perform);
-    channel_->listen();
+    channel_->listen([this](const QString& command) { return perform(command); });
     if (delegate_)
         delegate_->applicationDidFinishLaunching();
 }

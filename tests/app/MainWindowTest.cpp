@@ -108,17 +108,21 @@ TEST(InstanceChannelTest, DeliversACommandAndReportsAMissingInstance) {
     EXPECT_TRUE(error.contains("no running Lumarex instance")) << error.toStdString();
 
     InstanceChannel server;
-    ASSERT_TRUE(server.listen());
-    QSignalSpy received(&server, &InstanceChannel::commandReceived);
-    auto sent = std::async(std::launch::async, [] {
-        QString sendError;
-        return InstanceChannel::send("toggle", &sendError, 5000);
-    });
-    ASSERT_TRUE(received.wait(5000));
-    EXPECT_EQ(received.first().first().toString(), "toggle");
-    while (sent.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_TRUE(sent.get());
+    QStringList received;
+    ASSERT_TRUE(server.listen([&](const QString& command) {
+        received << command;
+        return command == u"toggle";
+    }));
+    const auto sendWhileServing = [](const QString& command, QString* sendError) {
+        auto sent = std::async(std::launch::async, [&] { return InstanceChannel::send(command, sendError, 5000); });
+        while (sent.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return sent.get();
+    };
+    EXPECT_TRUE(sendWhileServing("toggle", &error));
+    EXPECT_FALSE(sendWhileServing("explode", &error)) << "a command the instance does not know is refused";
+    EXPECT_TRUE(error.contains("explode")) << error.toStdString();
+    EXPECT_EQ(received, QStringList({"toggle", "explode"}));
 }
 
 } // namespace
