@@ -75,6 +75,15 @@ TEST(StartupTest, WithoutDisplayItSaysSoAndFails) {
     }
 }
 
+TEST(StartupTest, WaylandWithoutXWaylandAsksForAnX11Session) {
+    AppSandbox sandbox;
+    Environment environment = sandbox.environment("");
+    environment["WAYLAND_DISPLAY"] = "wayland-0";
+    auto result = AppProcess::run(LUMAREX_BINARY_PATH, {}, environment);
+    EXPECT_EQ(result.status.code, 1) << result.status.describe();
+    EXPECT_NE(result.err.find("X11 session or XWayland"), std::string::npos) << result.err;
+}
+
 TEST(StartupTest, ControlCommandsWithNothingRunningFail) {
     XvfbServer server;
     AppSandbox sandbox;
