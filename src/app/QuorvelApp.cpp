@@ -101,7 +101,9 @@ void QuorvelApp::showAboutPanel() {
     aboutDialog_->raise();
 }
 
-bool QuorvelApp::isOwnWindowAt(QPoint globalPosition) const {
-    QWidget* window = QApplication::topLevelAt(globalPosition);
+bool QuorvelApp::isOwnWindowAt(QPoint devicePosition) const {
+    // The pointer comes in device pixels, Qt's window geometry in its own (scaled) coordinates.
+    const QPointF scaled = QPointF(devicePosition) / overlay_.deviceScale();
+    QWidget* window = QApplication::topLevelAt(scaled.toPoint());
     return window && window->isVisible();
 }

@@ -43,7 +43,7 @@ public:
 
 private:
     void buildMenu();
-    bool isOwnWindowAt(QPoint globalPosition) const;
+    bool isOwnWindowAt(QPoint devicePosition) const;
 
     CursorHighlightWindow& overlay_;
     HighlightSettings& settings_;

@@ -123,9 +123,9 @@ void CursorHighlightView::render(QImage& target, RenderMode mode) const {
 
     if (mode == RenderMode::Solid) {
         if (baseVisibleWhenSolid())
-            fillRegion(painter, circleRegion(target.size(), m_settings.baseSize()), m_settings.baseColor());
+            fillRegion(painter, circleRegion(target.size(), baseDiameter()), m_settings.baseColor());
         if (clickVisibleWhenSolid())
-            fillRegion(painter, circleRegion(target.size(), m_settings.clickSize()), m_settings.clickColor());
+            fillRegion(painter, circleRegion(target.size(), clickDiameter()), m_settings.clickColor());
         return;
     }
 
@@ -137,24 +137,36 @@ void CursorHighlightView::render(QImage& target, RenderMode mode) const {
         painter.setBrush(color);
         painter.drawEllipse(circleRect(target.size(), diameter));
     };
-    drawCircle(m_settings.baseSize(), withOpacity(m_settings.baseColor(), m_settings.baseOpacity()));
-    drawCircle(m_settings.clickSize(),
+    drawCircle(baseDiameter(), withOpacity(m_settings.baseColor(), m_settings.baseOpacity()));
+    drawCircle(clickDiameter(),
                withOpacity(m_settings.clickColor(), clamp01(m_settings.clickOpacity()) * clickOpacity()));
 }
+
+void CursorHighlightView::setScale(double scale) {
+    const double bounded = std::isfinite(scale) && scale > 0 ? scale : 1.0;
+    if (bounded == m_scale)
+        return;
+    m_scale = bounded;
+    emit needsRedraw();
+}
+
+double CursorHighlightView::baseDiameter() const { return m_settings.baseSize() * m_scale; }
+
+double CursorHighlightView::clickDiameter() const { return m_settings.clickSize() * m_scale; }
 
 QRegion CursorHighlightView::shape(QSize size, RenderMode mode) const {
     QRegion region;
     if (mode == RenderMode::Solid) {
         if (baseVisibleWhenSolid())
-            region += circleRegion(size, m_settings.baseSize());
+            region += circleRegion(size, baseDiameter());
         if (clickVisibleWhenSolid())
-            region += circleRegion(size, m_settings.clickSize());
+            region += circleRegion(size, clickDiameter());
         return region;
     }
     // Anti-aliased edges reach up to a pixel beyond the circle.
     if (withOpacity(m_settings.baseColor(), m_settings.baseOpacity()).alpha() > 0)
-        region += circleRegion(size, m_settings.baseSize() + 2.0);
+        region += circleRegion(size, baseDiameter() + 2.0);
     if (withOpacity(m_settings.clickColor(), clamp01(m_settings.clickOpacity()) * clickOpacity()).alpha() > 0)
-        region += circleRegion(size, m_settings.clickSize() + 2.0);
+        region += circleRegion(size, clickDiameter() + 2.0);
     return region;
 }

@@ -49,6 +49,10 @@ class CursorHighlightView : public QObject {
     // a shaped window); for Translucent every pixel that anti-aliasing may touch.
     QRegion shape(QSize size, RenderMode mode = RenderMode::Solid) const;
 
+    // Device pixels per point: the circles' sizes are in points, the image in device pixels.
+    void setScale(double scale);
+    double scale() const { return m_scale; }
+
     // The click circle's current animated opacity, 0…1.
     double clickOpacity() const;
     // True while the click circle's opacity is moving (the frame timer is running).
@@ -64,6 +68,8 @@ class CursorHighlightView : public QObject {
     void onClickChanged(bool isClicked);
     void onFrame();
     bool baseVisibleWhenSolid() const;
+    double baseDiameter() const;
+    double clickDiameter() const;
     bool clickVisibleWhenSolid() const;
 
     Click& m_click;
@@ -71,4 +77,5 @@ class CursorHighlightView : public QObject {
     Clock m_clock;
     SpringAnimation m_clickSpring;
     QTimer m_frameTimer;
+    double m_scale = 1.0;
 };

@@ -8,7 +8,9 @@
 #include "platform/x11/X11OverlaySurface.h"
 #include "platform/x11/X11PointerMonitor.h"
 
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 
 #include <algorithm>
 #include <cmath>
@@ -44,8 +46,14 @@ CursorHighlightWindow& CursorHighlightWindow::shared() {
         SurfaceFactory factory = [connection](QSize size) -> std::unique_ptr<OverlaySurface> {
             return std::make_unique<X11OverlaySurface>(*connection, size);
         };
-        return new CursorHighlightWindow(factory, std::make_unique<X11PointerMonitor>(*connection),
-                                         HighlightSettings::shared());
+        auto* overlay = new CursorHighlightWindow(factory, std::make_unique<X11PointerMonitor>(*connection),
+                                                  HighlightSettings::shared());
+        // X11 has one scale for the whole desktop; Qt knows it (Xft.dpi, QT_SCALE_FACTOR…).
+        overlay->setDeviceScaleSource([] {
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            return screen ? screen->devicePixelRatio() : 1.0;
+        });
+        return overlay;
     }();
     return *instance;
 }
@@ -54,15 +62,28 @@ void CursorHighlightWindow::setOwnWindowTest(std::function<bool(QPoint)> isOwnWi
     isOwnWindowAt_ = std::move(isOwnWindowAt);
 }
 
+void CursorHighlightWindow::setDeviceScaleSource(std::function<double()> deviceScale) {
+    deviceScale_ = std::move(deviceScale);
+}
+
 void CursorHighlightWindow::show() {
     click_.setClicked(false);
+    if (deviceScale_) {
+        const double scale = deviceScale_();
+        scale_ = std::isfinite(scale) && scale > 0 ? scale : 1.0;
+    }
     // A second show while visible would otherwise leave a first timer and monitor running for ever.
     stopTracking();
     if (!window_) {
         window_ = surfaceFactory_(windowSizeForSettings());
         view_ = new CursorHighlightView(click_, settings_, this);
+        view_->setScale(scale_);
         connect(view_, &CursorHighlightView::needsRedraw, this, &CursorHighlightWindow::redraw);
         window_->setCompositingChangedHandler([this] { redraw(); });
+        needsRedraw_ = true;
+    }
+    if (view_->scale() != scale_) {
+        view_->setScale(scale_); // asks for a redraw, which also resizes the window
         needsRedraw_ = true;
     }
     lastPosition_.reset();
@@ -167,9 +188,10 @@ void CursorHighlightWindow::handleClick() {
 QSize CursorHighlightWindow::windowSizeForSettings() const {
     // Room for the larger circle plus a pixel of anti-aliasing on each side, up to a bound: a settings
     // file may hold any size, and the window's image grows with its square.
-    const double largest = std::max(settings_.baseSize(), settings_.clickSize());
+    const double largest = std::max(settings_.baseSize(), settings_.clickSize()) * scale_;
     const double bounded = std::isfinite(largest) ? std::clamp(largest, 0.0, double(maxWindowSize)) : 0.0;
-    const int side = std::clamp(static_cast<int>(std::ceil(bounded)) + 2, baseWindowSize, maxWindowSize);
+    const int minimum = std::min(static_cast<int>(std::ceil(baseWindowSize * scale_)), maxWindowSize);
+    const int side = std::clamp(static_cast<int>(std::ceil(bounded)) + 2, minimum, maxWindowSize);
     return {side, side};
 }
 

@@ -48,8 +48,14 @@ public:
     bool isVisible() const { return isVisible_; }
     Click& click() { return click_; }
 
-    // Presses on the application's own windows show no click look; this tells which points are ours.
+    // Presses on the application's own windows show no click look; this tells which points (in device
+    // pixels) are ours.
     void setOwnWindowTest(std::function<bool(QPoint)> isOwnWindowAt);
+
+    // Device pixels per point, asked at every show: the circles' sizes are points, the window's pixels
+    // are the screen's. Without a source it is 1.
+    void setDeviceScaleSource(std::function<double()> deviceScale);
+    double deviceScale() const { return scale_; }
 
     // For tests and diagnostics.
     bool isTracking() const { return timer_.isActive() || restPoll_.isActive(); }
@@ -81,6 +87,8 @@ private:
     QTimer restPoll_;
     QTimer clickTask_;
     std::function<bool(QPoint)> isOwnWindowAt_;
+    std::function<double()> deviceScale_;
+    double scale_ = 1.0;
     QImage image_;
     std::optional<QPoint> lastPosition_;
     int stillTicks_ = 0;

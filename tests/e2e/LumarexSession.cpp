@@ -31,9 +31,11 @@ LumarexSession::~LumarexSession() {
     app_.reset();
 }
 
-bool LumarexSession::launch() {
-    app_ = std::make_unique<AppProcess>(LUMAREX_BINARY_PATH, std::vector<std::string>{},
-                                        sandbox_.environment(server_->displayName()));
+bool LumarexSession::launch(const Environment& extraEnvironment) {
+    Environment environment = sandbox_.environment(server_->displayName());
+    for (const auto& [name, value] : extraEnvironment)
+        environment[name] = value;
+    app_ = std::make_unique<AppProcess>(LUMAREX_BINARY_PATH, std::vector<std::string>{}, environment);
     if (!finder_->waitForViewable(mainWindowName, 20s)) {
         return false;
     }

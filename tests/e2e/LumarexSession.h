@@ -47,7 +47,7 @@ public:
 
     // Starts the program and waits for its main window; then raises the background over it, so that only
     // the overlay (mapped later) is above the background. Returns false if no window appeared.
-    bool launch();
+    bool launch(const testsupport::Environment& extraEnvironment = {});
 
     testsupport::XvfbServer& server() { return *server_; }
     testsupport::AppSandbox& sandbox() { return sandbox_; }

@@ -176,3 +176,19 @@ TEST_F(OverlayCompositedTest, HideToggleAndQuitFromTheCommandLine) {
 }
 
 }  // namespace
+
+// A desktop scaled by two (Qt's scale factor, as for Xft.dpi 192) gets circles twice as many pixels wide.
+TEST(OverlayScaledTest, CirclesKeepTheirSizeInPointsOnAScaledDesktop) {
+    LumarexSession session{LumarexSession::Compositor::On};
+    ASSERT_TRUE(session.launch({{"QT_SCALE_FACTOR", "2"}})) << session.app().stderrText();
+    session.input().move(500, 300);
+    ASSERT_TRUE(session.control("--show").status.ok());
+    ASSERT_TRUE(session.waitForPixel(500, 300, baseLook).near(baseLook, 4));
+    const auto overlay = session.windows().findViewable(overlayName);
+    ASSERT_TRUE(overlay);
+    EXPECT_EQ(overlay->width, 200);
+    EXPECT_EQ(overlay->x, 400);
+    // A 30 point circle is 60 pixels across: 25 px from the centre is inside, 35 px is background.
+    EXPECT_TRUE(session.screen().pixel(525, 300).near(baseLook, 4)) << session.screen().pixel(525, 300);
+    EXPECT_TRUE(session.screen().pixel(500, 335).near(grey, 2)) << session.screen().pixel(500, 335);
+}

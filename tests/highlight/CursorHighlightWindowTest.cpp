@@ -149,3 +149,22 @@ TEST_F(CursorHighlightWindowTest, PressesOnOwnWindowsShowNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CursorHighlightWindowTest, ScaledDesktopDoublesTheWindowAndKeepsItCentred) {
+    double scale = 2.0;
+    overlay.setDeviceScaleSource([&] { return scale; });
+    overlay.show();
+    EXPECT_EQ(overlay.surface()->size(), QSize(200, 200));
+    EXPECT_EQ(surface.moves.back(), QPoint(400, 200));
+
+    // The scale is asked again at every show, and nonsense from the source counts as 1.
+    overlay.hide();
+    scale = std::numeric_limits<double>::quiet_NaN();
+    overlay.show();
+    EXPECT_EQ(overlay.surface()->size(), QSize(100, 100));
+    EXPECT_EQ(surface.moves.back(), QPoint(450, 250));
+}
+
+} // namespace
