@@ -324,11 +324,7 @@ void VTDB::insertRow(PersistenceType type, std::string_view data, bool flag) {
 
 std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows, bool flag) {
     std::vector<RecordMap> rows;
-    if (!reconnect())
-        return rows;
-    if (!pendingRows_.empty())
-        retryPendingRows();
-    if (!connection_)
+    if (!connectWithPendingRowsWritten())
         return rows;
     const auto table = tableName(type);
     Statement select(connection_.get(), selectStatement(table, numRows, flag));
@@ -363,54 +359,47 @@ std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows
 }
 
 void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {
-    if (!reconnect())
-        return;
-    // Rows held back by a lock were queued before this change and must be part of it.
-    if (!pendingRows_.empty())
-        retryPendingRows();
-    if (!connection_)
+    if (!connectWithPendingRowsWritten())
         return;
     const auto table = tableName(type);
-    int resultCode;
-    {
-        Statement update(connection_.get(), updateFlagStatement(table, newFlag));
-        if (!update.prepared()) {
-            logSqlError("UPDATE statement for table " + table + " could not be prepared");
-            resultCode = update.prepareResult();
-        } else if ((resultCode = sqlite3_step(update.get())) == SQLITE_DONE) {
-            Logger::info([&] { return "Successfully updated rows from table " + table; },
-                         "updateRowsFlag(_:newFlag:)");
-            return;
-        } else {
-            logSqlError("Failed to update rows from table " + table);
-        }
-    }
-    writeFailed(resultCode);
+    executeWrite(updateFlagStatement(table, newFlag), table, {"UPDATE", "updated", "update"},
+                 "updateRowsFlag(_:newFlag:)");
 }
 
 void VTDB::deleteRows(PersistenceType type, const std::vector<std::int32_t>& ids, bool isDeleteAll) {
     if (!isDeleteAll && ids.empty())
         return; // "IN ()" would not even parse; there is nothing to delete
-    if (!reconnect())
-        return;
-    // A delete-all must also take the rows still held back by a lock.
-    if (!pendingRows_.empty())
-        retryPendingRows();
-    if (!connection_)
+    if (!connectWithPendingRowsWritten())
         return;
     const auto table = tableName(type);
+    executeWrite(deleteStatement(table, ids, isDeleteAll), table, {"DELETE", "deleted", "delete"},
+                 "deleteRows(_:ids:isDeleteAll:)");
+}
+
+// Rows held back by a lock were queued before whatever comes now, so reads, flag changes and deletes
+// must see them.
+bool VTDB::connectWithPendingRowsWritten() {
+    if (!reconnect())
+        return false;
+    if (!pendingRows_.empty())
+        retryPendingRows();
+    return connection_ != nullptr; // a waiting row may have broken the database beyond reopening
+}
+
+void VTDB::executeWrite(const std::string& sql, const std::string& table, const WriteWords& words,
+                        const char* operation) {
     int resultCode;
     {
-        Statement remove(connection_.get(), deleteStatement(table, ids, isDeleteAll));
-        if (!remove.prepared()) {
-            logSqlError("DELETE statement for table " + table + " could not be prepared");
-            resultCode = remove.prepareResult();
-        } else if ((resultCode = sqlite3_step(remove.get())) == SQLITE_DONE) {
-            Logger::info([&] { return "Successfully deleted rows from table " + table; },
-                         "deleteRows(_:ids:isDeleteAll:)");
+        Statement statement(connection_.get(), sql);
+        if (!statement.prepared()) {
+            logSqlError(std::string(words.statement) + " statement for table " + table + " could not be prepared");
+            resultCode = statement.prepareResult();
+        } else if ((resultCode = sqlite3_step(statement.get())) == SQLITE_DONE) {
+            Logger::info([&] { return "Successfully " + std::string(words.past) + " rows from table " + table; },
+                         operation);
             return;
         } else {
-            logSqlError("Failed to delete rows from table " + table);
+            logSqlError("Failed to " + std::string(words.verb) + " rows from table " + table);
         }
     }
     writeFailed(resultCode);

@@ -94,6 +94,15 @@ class VTDB {
     void createIndexFor(PersistenceType type);
     WriteResult insert(PersistenceType type, std::string_view data, bool flag, double time);
     void retryPendingRows();
+    bool connectWithPendingRowsWritten();
+    // The words of a write's log lines: "UPDATE statement…", "Successfully updated…", "Failed to update…".
+    struct WriteWords {
+        const char* statement;
+        const char* past;
+        const char* verb;
+    };
+    void executeWrite(const std::string& sql, const std::string& table, const WriteWords& words,
+                      const char* operation);
     // Handles a failed write: a lock held elsewhere is only logged, anything else rebuilds the database.
     void writeFailed(int resultCode);
 
