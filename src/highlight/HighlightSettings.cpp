@@ -214,53 +214,41 @@ void HighlightSettings::save() {
     store.sync();
 }
 
-void HighlightSettings::setBaseColor(const QColor& color) {
-    m_baseColor = color;
+// Every assignment, even of the value already held, is stored in full before anyone hears of it.
+template <typename T, typename Notify>
+void HighlightSettings::assign(T& field, const T& value, Notify notify) {
+    field = value;
     save();
-    emit baseColorChanged(m_baseColor);
+    emit(this->*notify)(field);
     emit changed();
+}
+
+void HighlightSettings::setBaseColor(const QColor& color) {
+    assign(m_baseColor, color, &HighlightSettings::baseColorChanged);
 }
 
 void HighlightSettings::setBaseOpacity(double opacity) {
-    m_baseOpacity = opacity;
-    save();
-    emit baseOpacityChanged(m_baseOpacity);
-    emit changed();
+    assign(m_baseOpacity, opacity, &HighlightSettings::baseOpacityChanged);
 }
 
 void HighlightSettings::setBaseSize(double size) {
-    m_baseSize = size;
-    save();
-    emit baseSizeChanged(m_baseSize);
-    emit changed();
+    assign(m_baseSize, size, &HighlightSettings::baseSizeChanged);
 }
 
 void HighlightSettings::setClickColor(const QColor& color) {
-    m_clickColor = color;
-    save();
-    emit clickColorChanged(m_clickColor);
-    emit changed();
+    assign(m_clickColor, color, &HighlightSettings::clickColorChanged);
 }
 
 void HighlightSettings::setClickOpacity(double opacity) {
-    m_clickOpacity = opacity;
-    save();
-    emit clickOpacityChanged(m_clickOpacity);
-    emit changed();
+    assign(m_clickOpacity, opacity, &HighlightSettings::clickOpacityChanged);
 }
 
 void HighlightSettings::setClickSize(double size) {
-    m_clickSize = size;
-    save();
-    emit clickSizeChanged(m_clickSize);
-    emit changed();
+    assign(m_clickSize, size, &HighlightSettings::clickSizeChanged);
 }
 
 void HighlightSettings::setToggleShortcut(const QString& shortcut) {
-    m_toggleShortcut = shortcut;
-    save();
-    emit toggleShortcutChanged(m_toggleShortcut);
-    emit changed();
+    assign(m_toggleShortcut, shortcut, &HighlightSettings::toggleShortcutChanged);
 }
 
 void HighlightSettings::resetToDefaults() {

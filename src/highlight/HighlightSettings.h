@@ -85,6 +85,8 @@ class HighlightSettings : public QObject {
 
   private:
     void load();
+    template <typename T, typename Notify>
+    void assign(T& field, const T& value, Notify notify);
     void keepCopyOfBadFile(const QString& problem);
 
     std::unique_ptr<QSettings> m_store;
