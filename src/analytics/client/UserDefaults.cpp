@@ -4,6 +4,7 @@
 #include "client/Logger.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -50,19 +51,16 @@ std::optional<std::filesystem::path> UserDefaults::pathForSuite(std::string_view
     return *config / "veltrace" / (std::string(suiteName) + ".sqlite");
 }
 
-std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
-    const auto path = pathForSuite(suiteName);
-    if (!path) {
-        Logger::error([&] { return "No configuration folder for the user defaults suite " + std::string(suiteName); }, "open(_:)");
+namespace {
+
+// Opens the suite's file and reads it once. Null, with the reason in error and the SQLite status (0
+// when the file could not even be created) in status, when that fails.
+sqlite3* connectSuite(const std::filesystem::path& path, std::string& error, int& status) {
+    status = 0;
+    if (!Directories::createPrivateDirectory(path.parent_path(), &error) || !preparePrivateFile(path, error))
         return nullptr;
-    }
-    std::string error;
-    if (!Directories::createPrivateDirectory(path->parent_path(), &error) || !preparePrivateFile(*path, error)) {
-        Logger::error([&] { return "Unable to create user defaults suite at path: " + path->string() + ", error: " + error; }, "open(_:)");
-        return nullptr;
-    }
     sqlite3* connection = nullptr;
-    int status = sqlite3_open_v2(path->c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    status = sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (status == SQLITE_OK) {
         sqlite3_busy_timeout(connection, busyTimeoutMs);
         // The suite is opened for every operation; a checkpoint (with its fsyncs) at each close would
@@ -77,13 +75,62 @@ std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
                               nullptr, nullptr, nullptr);
     }
     if (status != SQLITE_OK) {
-        Logger::error(
-            [&] {
-                return "Unable to open user defaults suite at path: " + path->string() + ", error: " +
-                       (connection ? sqlite3_errmsg(connection) : sqlite3_errstr(status));
-            },
-            "open(_:)");
+        error = connection ? sqlite3_errmsg(connection) : sqlite3_errstr(status);
         sqlite3_close_v2(connection);
+        return nullptr;
+    }
+    return connection;
+}
+
+// A file that SQLite reads but cannot use as a database. A lock held by another process is not.
+bool isDamaged(int status) {
+    const int primary = status & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+// Keeps the damaged file as <suite>.sqlite.corrupt (replacing an older one) so that a fresh suite can
+// take its place; its write-ahead log goes with it.
+bool moveAside(const std::filesystem::path& path, std::string& error) {
+    const auto kept = path.string() + ".corrupt";
+    if (::rename(path.c_str(), kept.c_str()) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const auto sibling = path.string() + suffix;
+        if (::rename(sibling.c_str(), (kept + suffix).c_str()) != 0 && errno != ENOENT)
+            ::unlink(sibling.c_str());
+    }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
+    const auto path = pathForSuite(suiteName);
+    if (!path) {
+        Logger::error([&] { return "No configuration folder for the user defaults suite " + std::string(suiteName); }, "open(_:)");
+        return nullptr;
+    }
+    std::string error;
+    int status = 0;
+    sqlite3* connection = connectSuite(*path, error, status);
+    if (!connection && isDamaged(status)) {
+        // Left in place, the damaged file would keep every later launch from storing the identity or
+        // the opt-out choice.
+        std::string moveError;
+        if (moveAside(*path, moveError)) {
+            Logger::error([&] { return "User defaults suite at path: " + path->string() + " is not usable (" + error +
+                                       "); kept it as " + path->string() + ".corrupt and started a fresh one"; },
+                          "open(_:)");
+            connection = connectSuite(*path, error, status);
+        } else {
+            error += "; could not move it aside: " + moveError;
+        }
+    }
+    if (!connection) {
+        Logger::error([&] { return "Unable to open user defaults suite at path: " + path->string() + ", error: " + error; },
+                      "open(_:)");
         return nullptr;
     }
     return std::unique_ptr<UserDefaults>(new UserDefaults(connection, *path));

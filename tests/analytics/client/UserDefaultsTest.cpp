@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <sys/stat.h>
@@ -97,18 +98,29 @@ TEST(UserDefaultsTest, SuiteIsPrivateToTheUser) {
     EXPECT_EQ(modeOf(path), 0600u);
 }
 
-TEST(UserDefaultsTest, GarbageSuiteFileIsReportedNotFatal) {
+// A damaged suite must not keep every later launch from storing its identity: it is kept aside and a
+// fresh suite takes its place.
+TEST(UserDefaultsTest, GarbageSuiteFileIsKeptAsideAndAFreshSuiteStarts) {
     TempXdgHome home;
     const auto path = UserDefaults::pathForSuite("Veltrace").value();
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << std::string(4096, 'x');
+    const std::string garbage(4096, 'x');
+    std::ofstream(path) << garbage;
     LogCapture log;
-    EXPECT_FALSE(UserDefaults::open("Veltrace"));
+    auto defaults = UserDefaults::open("Veltrace");
+    ASSERT_TRUE(defaults);
     const auto messages = log.take();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].level, LogLevel::error);
-    EXPECT_NE(messages[0].text.find(path.string()), std::string::npos) << messages[0].text;
+    EXPECT_NE(messages[0].text.find(path.string() + ".corrupt"), std::string::npos) << messages[0].text;
     EXPECT_NE(messages[0].text.find("not a database"), std::string::npos) << messages[0].text;
+
+    std::ifstream kept(path.string() + ".corrupt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), garbage);
+    defaults->setString("identity", "kept");
+    ASSERT_TRUE(defaults->synchronize());
+    defaults.reset();
+    EXPECT_EQ(UserDefaults::open("Veltrace")->string("identity"), "kept");
 }
 
 // Two objects on one suite file, each on its own thread, as two processes would use it: every write
