@@ -187,6 +187,10 @@ void VTDB::open() {
             logSqlError("Failed to enable journal_mode=WAL");
         }
     }
+    // With write-ahead logging, NORMAL keeps every committed row across a crash of the program (only a
+    // power cut can take the last ones) and spares the fsync per event that FULL costs.
+    if (sqlite3_exec(opened, "PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) != SQLITE_OK)
+        logSqlError("Failed to set synchronous=NORMAL");
     for (const auto type : allPersistenceTypes) {
         createTableFor(type);
         createIndexFor(type);
