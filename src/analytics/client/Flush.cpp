@@ -1,0 +1,168 @@
+#include "client/Flush.h"
+
+#include "client/JSONHandler.h"
+#include "client/Logger.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace veltrace {
+
+namespace {
+constexpr const char* batchesFunction = "flushQueueInBatches(_:type:headers:queryItems:)";
+}
+
+std::int32_t recordId(const RecordMap& record) {
+    const auto found = record.find("id");
+    if (found == record.end())
+        return 0;
+    if (const auto* value = found->second.get<std::int64_t>())
+        return static_cast<std::int32_t>(*value);
+    if (const auto* value = found->second.get<std::uint64_t>())
+        return static_cast<std::int32_t>(*value);
+    if (const auto* value = found->second.get<double>())
+        return static_cast<std::int32_t>(*value);
+    return 0;
+}
+
+Flush::Flush(std::string serverURL, std::shared_ptr<BatchSender> sender)
+    : sender_(std::move(sender)), serverURL_(std::move(serverURL)) {
+    sender_->setServerURL(serverURL_);
+}
+
+Flush::~Flush() {
+    // A timer holds only a weak reference; cancelling stops its ticks from even looking.
+    if (timer_ != 0)
+        MainExecutor::shared()->cancelTimer(timer_);
+}
+
+void Flush::setDelegate(std::weak_ptr<FlushDelegate> delegate) {
+    flushRequestReadWriteLock_.write([&] { delegate_ = std::move(delegate); });
+}
+
+std::shared_ptr<FlushDelegate> Flush::delegate() const {
+    return flushRequestReadWriteLock_.read([&] { return delegate_.lock(); });
+}
+
+double Flush::flushInterval() const {
+    return flushRequestReadWriteLock_.read([&] { return flushInterval_; });
+}
+
+void Flush::setFlushInterval(double seconds) {
+    flushRequestReadWriteLock_.write([&] { flushInterval_ = std::isfinite(seconds) ? seconds : 0; });
+    requestFlush();
+    startFlushTimer();
+}
+
+void Flush::setFlushBatchSize(std::int64_t size) {
+    flushBatchSize_.store(std::clamp<std::int64_t>(size, 1, maxBatchSize));
+}
+
+std::string Flush::serverURL() const {
+    return flushRequestReadWriteLock_.read([&] { return serverURL_; });
+}
+
+void Flush::setServerURL(std::string serverURL) {
+    flushRequestReadWriteLock_.write([&] {
+        serverURL_ = serverURL;
+        sender_->setServerURL(serverURL);
+    });
+}
+
+void Flush::requestFlush() {
+    if (auto target = delegate())
+        target->flush(false, {});
+}
+
+void Flush::startFlushTimer() {
+    stopFlushTimer();
+    MainExecutor::shared()->post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        const double interval = self->flushInterval();
+        if (interval <= 0)
+            return;
+        auto executor = MainExecutor::shared();
+        if (self->timer_ != 0)
+            executor->cancelTimer(self->timer_);
+        const auto period =
+            std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(interval));
+        self->timer_ = executor->startRepeatingTimer(period, [weak] {
+            if (auto flush = weak.lock())
+                flush->requestFlush();
+        });
+    });
+}
+
+void Flush::stopFlushTimer() {
+    // Queued even when no timer exists yet, so that it is ordered after a start that is still queued.
+    MainExecutor::shared()->post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self || self->timer_ == 0)
+            return;
+        MainExecutor::shared()->cancelTimer(std::exchange(self->timer_, 0));
+    });
+}
+
+void Flush::applicationDidBecomeActive() {
+    startFlushTimer();
+}
+
+void Flush::applicationWillResignActive() {
+    stopFlushTimer();
+    if (flushOnBackground())
+        requestFlush();
+}
+
+void Flush::release(FlushType type, const std::vector<RecordMap>& records, size_t from) {
+    if (from >= records.size())
+        return;
+    std::vector<std::int32_t> ids;
+    for (size_t i = from; i < records.size(); ++i)
+        ids.push_back(recordId(records[i]));
+    if (auto target = delegate())
+        target->flushReleased(type, ids);
+}
+
+void Flush::flushQueue(std::vector<RecordMap> records, FlushType type, const HeaderFields& headers,
+                       const QueryItems& queryItems) {
+    if (sender_->requestNotAllowed()) {
+        release(type, records, 0);
+        return;
+    }
+    flushQueueInBatches(records, type, headers, queryItems);
+}
+
+void Flush::flushQueueInBatches(const std::vector<RecordMap>& records, FlushType type,
+                                const HeaderFields& headers, const QueryItems& queryItems) {
+    size_t start = 0;
+    while (start < records.size()) {
+        const auto size = std::min<size_t>(records.size() - start, static_cast<size_t>(flushBatchSize()));
+        Array batch(records.begin() + static_cast<std::ptrdiff_t>(start),
+                    records.begin() + static_cast<std::ptrdiff_t>(start + size));
+        std::vector<std::int32_t> ids;
+        ids.reserve(size);
+        for (const auto& record : batch)
+            ids.push_back(recordId(*record.dictionary()));
+
+        Logger::debug("Sending batch of data", batchesFunction);
+        const VeltraceType batchValue(std::move(batch));
+        Logger::debug(
+            [&] { return JSONHandler::encodeAPIData(batchValue).value_or(batchValue.description()); },
+            batchesFunction);
+        const auto body = JSONHandler::encodeAPIData(batchValue);
+        // The records were read back from JSON, so this cannot really fail; if it does, the batch waits
+        // for another cycle rather than being retried in a loop.
+        if (!body || !sender_->sendRequest(*body, type, useIPAddressForGeoLocation(), headers, queryItems)) {
+            release(type, records, start);
+            return;
+        }
+        if (auto target = delegate())
+            target->flushSuccess(type, ids);
+        start += size;
+    }
+}
+
+} // namespace veltrace
