@@ -331,35 +331,57 @@ std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows
     if (!connectWithPendingRowsWritten())
         return rows;
     const auto table = tableName(type);
-    Statement select(connection_.get(), selectStatement(table, numRows, flag));
-    if (!select.prepared()) {
-        logSqlError("SELECT statement for table " + table + " could not be prepared");
-        return rows;
-    }
-    std::int64_t read = 0;
-    int resultCode;
-    while ((resultCode = sqlite3_step(select.get())) == SQLITE_ROW) {
-        const void* blob = sqlite3_column_blob(select.get(), 1);
-        if (!blob) {
-            logSqlError("No blob found in data column for row in " + table);
-            continue;
+    // A row that cannot be decoded can never be sent; left in place it would take a slot of every batch
+    // for ever, and a batch's worth of them would stop delivery altogether. Such rows are deleted and
+    // the batch read again, until it holds only records.
+    for (;;) {
+        rows.clear();
+        std::vector<std::int32_t> undecodable;
+        int resultCode = SQLITE_DONE;
+        {
+            Statement select(connection_.get(), selectStatement(table, numRows, flag));
+            if (!select.prepared()) {
+                logSqlError("SELECT statement for table " + table + " could not be prepared");
+                return rows;
+            }
+            std::int64_t read = 0;
+            while ((resultCode = sqlite3_step(select.get())) == SQLITE_ROW) {
+                const std::int32_t id = sqlite3_column_int(select.get(), 0);
+                const void* blob = sqlite3_column_blob(select.get(), 1);
+                if (!blob) {
+                    logSqlError("No blob found in data column for row in " + table);
+                    undecodable.push_back(id);
+                    continue;
+                }
+                const std::string_view bytes(static_cast<const char*>(blob),
+                                             static_cast<size_t>(sqlite3_column_bytes(select.get(), 1)));
+                ++read;
+                auto value = JSONHandler::deserializeData(bytes);
+                if (auto* record = value ? value->dictionary() : nullptr) {
+                    (*record)["id"] = VeltraceType(id);
+                    rows.push_back(std::move(*record));
+                } else {
+                    undecodable.push_back(id);
+                }
+            }
+            if (resultCode != SQLITE_DONE)
+                logSqlError("Failed to read rows from table " + table);
+            if (read > 0)
+                Logger::info([&] { return "Successfully read " + std::to_string(read) + " from table " + table; },
+                             "readRows(_:numRows:flag:)");
         }
-        const std::string_view bytes(static_cast<const char*>(blob),
-                                     static_cast<size_t>(sqlite3_column_bytes(select.get(), 1)));
-        ++read;
-        const std::int32_t id = sqlite3_column_int(select.get(), 0);
-        auto value = JSONHandler::deserializeData(bytes);
-        if (auto* record = value ? value->dictionary() : nullptr) {
-            (*record)["id"] = VeltraceType(id);
-            rows.push_back(std::move(*record));
-        }
+        if (undecodable.empty() || resultCode != SQLITE_DONE)
+            return rows;
+        Logger::warning(
+            [&] {
+                return "Deleting " + std::to_string(undecodable.size()) + " rows of table " + table +
+                       " that cannot be decoded";
+            },
+            "readRows(_:numRows:flag:)");
+        deleteRows(type, undecodable, false);
+        if (!connection_)
+            return {}; // the delete failed and rebuilt the database
     }
-    if (resultCode != SQLITE_DONE)
-        logSqlError("Failed to read rows from table " + table);
-    if (read > 0)
-        Logger::info([&] { return "Successfully read " + std::to_string(read) + " from table " + table; },
-                     "readRows(_:numRows:flag:)");
-    return rows;
 }
 
 void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {

@@ -156,7 +156,8 @@ TEST_F(VTDBTest, ReadsOldestFirstWithIdsFlagsAndLimits) {
               std::vector<std::string>{"flagged"});
     EXPECT_TRUE(said(log_.take(), "Successfully read 3 from table veltrace_abc1_events"));
 
-    // A row that is not a JSON object is counted and keeps its slot of the limit, but is not returned.
+    // Rows that are not JSON objects can never be sent: they are deleted, and the batch is filled with
+    // records instead.
     RawDatabase raw(*store.pathToDb());
     ASSERT_EQ(
         raw.exec(
@@ -164,11 +165,13 @@ TEST_F(VTDBTest, ReadsOldestFirstWithIdsFlagsAndLimits) {
             " (CAST('[1,2]' AS BLOB), 0, 2), (NULL, 0, 3)"),
         SQLITE_OK);
     log_.take();
-    EXPECT_EQ(events(store.readRows(PersistenceType::events, 4, false)), std::vector<std::string>{"first"});
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, 2, false)),
+              (std::vector<std::string>{"first", "second"}));
     const auto messages = log_.take();
-    EXPECT_TRUE(said(messages, "Successfully read 3 from table veltrace_abc1_events"));
     EXPECT_TRUE(said(messages, "No blob found in data column for row in veltrace_abc1_events"));
-    EXPECT_EQ(raw.column("SELECT count(*) FROM veltrace_abc1_events"), std::vector<std::string>{"7"});
+    EXPECT_TRUE(said(messages, "Deleting 2 rows of table veltrace_abc1_events that cannot be decoded"));
+    EXPECT_TRUE(said(messages, "Deleting 1 rows of table veltrace_abc1_events that cannot be decoded"));
+    EXPECT_EQ(raw.column("SELECT count(*) FROM veltrace_abc1_events"), std::vector<std::string>{"4"});
     EXPECT_FALSE(said(messages, "Connection to database closed."));
 }
 
