@@ -1,5 +1,7 @@
+#include "analytics/Analytics.h"
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/ContentView.h"
 #include "app/InstanceChannel.h"
 #include "app/QuorvelApp.h"
 #include "highlight/CursorHighlightWindow.h"
@@ -84,9 +86,13 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     setApplicationIdentity();
-    AppDelegate delegate(HighlightSettings::shared(), CursorHighlightWindow::shared(),
-                         AppDelegate::standardPlatform());
+    auto platform = AppDelegate::standardPlatform();
+    platform.reportLaunch = [] { Analytics::shared().track("app launched"); };
+    AppDelegate delegate(HighlightSettings::shared(), CursorHighlightWindow::shared(), std::move(platform));
     QuorvelApp quorvel(CursorHighlightWindow::shared(), HighlightSettings::shared());
+    // Only the toolbar button reports; the shortcut and the command line toggle silently.
+    QObject::connect(quorvel.mainWindow(), &ContentView::highlightButtonClicked,
+                     [] { Analytics::shared().track("highlightButton clicked"); });
     quorvel.setDelegate(&delegate);
     quorvel.start();
     return app.exec();

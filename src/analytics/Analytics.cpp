@@ -1,0 +1,101 @@
+#include "analytics/Analytics.h"
+
+#include "analytics/QtMainExecutor.h"
+
+#include "client/DeviceInfo.h"
+#include "client/Flush.h"
+#include "client/Veltrace.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+// The main screen's size, kept up to date on the GUI thread and read by the client on its own thread.
+class ScreenSizeCache {
+  public:
+    void update() {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        std::lock_guard lock(mutex_);
+        if (screen)
+            size_ = veltrace::DeviceInfo::ScreenSize{static_cast<double>(screen->size().width()),
+                                                     static_cast<double>(screen->size().height())};
+        else
+            size_.reset();
+    }
+    std::optional<veltrace::DeviceInfo::ScreenSize> size() const {
+        std::lock_guard lock(mutex_);
+        return size_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::optional<veltrace::DeviceInfo::ScreenSize> size_;
+};
+
+} // namespace
+
+bool Analytics::desktopOptedOut() {
+    const char* value = std::getenv("DO_NOT_TRACK");
+    return value && *value && std::string_view(value) != "0";
+}
+
+Analytics& Analytics::shared() {
+    static Analytics* analytics = new Analytics(); // never released, like the client it configures
+    return *analytics;
+}
+
+Analytics::Analytics() {
+    if (desktopOptedOut())
+        return;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connectToApplication();
+    veltrace::InitializeOptions options;
+    options.flushInterval = 60;
+    instance_ = veltrace::Veltrace::initialize(projectToken, options);
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        QObject::connect(app, &QGuiApplication::applicationStateChanged, app,
+                         [instance = std::weak_ptr(instance_)](Qt::ApplicationState state) {
+                             const auto client = instance.lock();
+                             if (!client)
+                                 return;
+                             if (state == Qt::ApplicationActive)
+                                 client->applicationDidBecomeActive();
+                             else
+                                 client->applicationWillResignActive();
+                         });
+        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [instance = std::weak_ptr(instance_)] {
+            // Quitting never waits for the network: a batch in flight stays queued for the next run.
+            if (const auto client = instance.lock())
+                client->flushInstance().sender().cancelAll();
+        });
+    }
+}
+
+void Analytics::connectToApplication() {
+    veltrace::MainExecutor::install(std::make_shared<QtMainExecutor>());
+    veltrace::DeviceInfo::setApplicationVersion(QCoreApplication::applicationVersion().toStdString(),
+                                                QCoreApplication::applicationVersion().toStdString());
+    auto screens = std::make_shared<ScreenSizeCache>();
+    screens->update();
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    QObject::connect(app, &QGuiApplication::primaryScreenChanged, app, [screens] { screens->update(); });
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        QObject::connect(screen, &QScreen::geometryChanged, app, [screens] { screens->update(); });
+    veltrace::DeviceInfo::setScreenSizeProvider([screens] { return screens->size(); });
+}
+
+void Analytics::track(const std::string& event, const std::map<std::string, std::string>& properties) {
+    if (!instance_)
+        return;
+    veltrace::PropertyMap converted;
+    for (const auto& [key, value] : properties)
+        converted.emplace(key, value);
+    if (const auto main = veltrace::Veltrace::mainInstance())
+        main->track(event, std::move(converted));
+}
