@@ -49,7 +49,7 @@ void Group::addGroupRecordToQueue(const std::string& action, PropertyMap propert
         return;
     const double timeMs = Track::milliseconds(instance->environment().wallClock->secondsSince1970());
     // Copies, not this object: deleteGroup drops it from the cache before its record is built.
-    instance->trackingQueue().async([weakInstance = instance_, token = apiToken_, key = groupKey_,
+    instance->submit([weakInstance = instance_, token = apiToken_, key = groupKey_,
                                      id = groupID_, action, properties = std::move(properties),
                                      timeMs]() mutable {
         const auto owner = weakInstance.lock();

@@ -86,7 +86,7 @@ void People::addPeopleRecordToQueue(const std::string& action, PropertyMap prope
     if (!instance || !instance->acceptsRecords("addPeopleRecordToQueue"))
         return;
     const double timeMs = Track::milliseconds(instance->environment().wallClock->secondsSince1970());
-    instance->trackingQueue().async([weakSelf = weak_from_this(), weakInstance = instance_, action,
+    instance->submit([weakSelf = weak_from_this(), weakInstance = instance_, action,
                                      properties = std::move(properties), timeMs,
                                      ignore = ignoreTime()]() mutable {
         const auto self = weakSelf.lock();

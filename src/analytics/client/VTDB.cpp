@@ -326,6 +326,25 @@ void VTDB::insertRow(PersistenceType type, std::string_view data, bool flag) {
     }
 }
 
+void VTDB::beginInserts() {
+    if (!reconnect() || sqlite3_get_autocommit(connection_.get()) == 0)
+        return;
+    if (sqlite3_exec(connection_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        logSqlError("Failed to begin a transaction");
+}
+
+void VTDB::commitInserts() {
+    // A failed insert may have rebuilt the database meanwhile, and with it ended the transaction.
+    if (!connection_ || sqlite3_get_autocommit(connection_.get()) != 0)
+        return;
+    const int resultCode = sqlite3_exec(connection_.get(), "COMMIT", nullptr, nullptr, nullptr);
+    if (resultCode == SQLITE_OK)
+        return;
+    logSqlError("Failed to commit a transaction");
+    sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    writeFailed(resultCode);
+}
+
 std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows, bool flag) {
     std::vector<RecordMap> rows;
     if (!connectWithPendingRowsWritten())
@@ -367,8 +386,9 @@ std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows
             if (resultCode != SQLITE_DONE)
                 logSqlError("Failed to read rows from table " + table);
             if (read > 0)
-                Logger::info([&] { return "Successfully read " + std::to_string(read) + " from table " + table; },
-                             "readRows(_:numRows:flag:)");
+                Logger::info(
+                    [&] { return "Successfully read " + std::to_string(read) + " from table " + table; },
+                    "readRows(_:numRows:flag:)");
         }
         if (undecodable.empty() || resultCode != SQLITE_DONE)
             return rows;
@@ -418,11 +438,13 @@ void VTDB::executeWrite(const std::string& sql, const std::string& table, const 
     {
         Statement statement(connection_.get(), sql);
         if (!statement.prepared()) {
-            logSqlError(std::string(words.statement) + " statement for table " + table + " could not be prepared");
+            logSqlError(std::string(words.statement) + " statement for table " + table +
+                        " could not be prepared");
             resultCode = statement.prepareResult();
         } else if ((resultCode = sqlite3_step(statement.get())) == SQLITE_DONE) {
-            Logger::info([&] { return "Successfully " + std::string(words.past) + " rows from table " + table; },
-                         operation);
+            Logger::info(
+                [&] { return "Successfully " + std::string(words.past) + " rows from table " + table; },
+                operation);
             return;
         } else {
             logSqlError("Failed to " + std::string(words.verb) + " rows from table " + table);

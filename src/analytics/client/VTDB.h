@@ -46,6 +46,10 @@ class VTDB {
     bool isOpen() const { return connection_ != nullptr; }
 
     void insertRow(PersistenceType type, std::string_view data, bool flag);
+    // Groups the inserts until commitInserts() into one transaction, so that a burst of records costs one
+    // commit. Without the transaction (it could not be begun), each insert commits on its own as usual.
+    void beginInserts();
+    void commitInserts();
     // The oldest rows with the given flag, at most numRows (noLimit: all), each record with its row id
     // under "id". Rows whose data is not a JSON object are skipped, not deleted.
     std::vector<RecordMap> readRows(PersistenceType type, std::int64_t numRows, bool flag);

@@ -177,7 +177,14 @@ void VeltraceInstance::enqueue(SerialQueue::Task task) {
     if (trackingQueue_->isCurrent())
         task();
     else
-        trackingQueue_->async(std::move(task));
+        submit(std::move(task));
+}
+
+void VeltraceInstance::submit(SerialQueue::Task task) {
+    // Whatever comes after this step must not join a batch of tracks queued before it.
+    std::lock_guard lock(batchMutex_);
+    openBatch_.reset();
+    trackingQueue_->async(std::move(task));
 }
 
 void VeltraceInstance::callCompletion(Completion completion) const {
@@ -273,7 +280,7 @@ void VeltraceInstance::createAlias(const std::string& alias, const std::string& 
         callCompletion(std::move(completion));
         return;
     }
-    trackingQueue_->async([weak = weak_from_this(), alias] {
+    submit([weak = weak_from_this(), alias] {
         if (const auto self = weak.lock()) {
             self->readWriteLock_.write([&] { self->state_.alias = alias; });
             self->storeIdentity();
@@ -287,7 +294,7 @@ void VeltraceInstance::createAlias(const std::string& alias, const std::string& 
 
 void VeltraceInstance::reset(Completion completion) {
     flush(false, {});
-    trackingQueue_->async([weak = weak_from_this(), completion = std::move(completion)]() mutable {
+    submit([weak = weak_from_this(), completion = std::move(completion)]() mutable {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -302,7 +309,7 @@ void VeltraceInstance::reset(Completion completion) {
 // Opting out.
 
 void VeltraceInstance::optOutTracking() {
-    trackingQueue_->async([weak = weak_from_this()] {
+    submit([weak = weak_from_this()] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -323,8 +330,8 @@ void VeltraceInstance::optOutTracking() {
 
 void VeltraceInstance::optInTracking(std::optional<std::string> distinctId,
                                      std::optional<PropertyMap> properties) {
-    trackingQueue_->async([weak = weak_from_this(), distinctId = std::move(distinctId),
-                           properties = std::move(properties)]() mutable {
+    submit([weak = weak_from_this(), distinctId = std::move(distinctId),
+            properties = std::move(properties)]() mutable {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -341,21 +348,50 @@ void VeltraceInstance::optInTracking(std::optional<std::string> distinctId,
 void VeltraceInstance::track(std::optional<std::string> event, std::optional<PropertyMap> properties) {
     if (!acceptsRecords("track(event:properties:)"))
         return;
-    const double now = environment_.wallClock->secondsSince1970();
-    enqueue([weak = weak_from_this(), event = std::move(event), properties = std::move(properties), now] {
+    PendingTrack pending{std::move(event), std::move(properties), environment_.wallClock->secondsSince1970()};
+    if (trackingQueue_->isCurrent()) {
+        assemble({std::move(pending)});
+        return;
+    }
+    // Tracks that follow each other with nothing else in between are assembled and stored together, in
+    // one transaction: a burst costs one commit rather than one per event.
+    std::lock_guard lock(batchMutex_);
+    if (openBatch_) {
+        openBatch_->push_back(std::move(pending));
+        return;
+    }
+    openBatch_ = std::make_shared<std::deque<PendingTrack>>();
+    openBatch_->push_back(std::move(pending));
+    trackingQueue_->async([weak = weak_from_this(), batch = openBatch_] {
         const auto self = weak.lock();
         if (!self)
             return;
-        auto [timedEvents, superProperties, identity] = self->readWriteLock_.read([&] {
-            const auto& state = self->state_;
-            return std::tuple(state.timedEvents, state.superProperties,
-                              VeltraceIdentity{state.distinctId, state.peopleDistinctId, state.anonymousId,
-                                               state.userId, state.alias, state.hadPersistedDistinctId});
-        });
-        auto updated = self->trackInstance_->track(event, properties, std::move(timedEvents), superProperties,
-                                                   identity, now);
-        self->readWriteLock_.write([&] { self->state_.timedEvents = std::move(updated); });
+        std::deque<PendingTrack> tracks;
+        {
+            std::lock_guard lock(self->batchMutex_);
+            if (self->openBatch_ == batch)
+                self->openBatch_.reset();
+            tracks = std::move(*batch);
+        }
+        self->assemble(std::move(tracks));
     });
+}
+
+void VeltraceInstance::assemble(std::deque<PendingTrack> tracks) {
+    auto [timedEvents, superProperties, identity] = readWriteLock_.read([&] {
+        return std::tuple(state_.timedEvents, state_.superProperties,
+                          VeltraceIdentity{state_.distinctId, state_.peopleDistinctId, state_.anonymousId,
+                                           state_.userId, state_.alias, state_.hadPersistedDistinctId});
+    });
+    const bool several = tracks.size() > 1;
+    if (several)
+        persistence_->vtdb().beginInserts();
+    for (auto& pending : tracks)
+        timedEvents = trackInstance_->track(pending.event, pending.properties, std::move(timedEvents),
+                                            superProperties, identity, pending.time);
+    if (several)
+        persistence_->vtdb().commitInserts();
+    readWriteLock_.write([&] { state_.timedEvents = std::move(timedEvents); });
 }
 
 void VeltraceInstance::track(std::optional<std::string> event, std::optional<PropertyMap> properties,
@@ -372,7 +408,7 @@ void VeltraceInstance::track(std::optional<std::string> event, std::optional<Pro
 
 void VeltraceInstance::time(const std::string& event) {
     const double start = environment_.wallClock->secondsSince1970();
-    trackingQueue_->async([weak = weak_from_this(), event, start] {
+    submit([weak = weak_from_this(), event, start] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -394,7 +430,7 @@ double VeltraceInstance::elapsedTime(const std::string& event) const {
 }
 
 void VeltraceInstance::clearTimedEvent(const std::string& event) {
-    trackingQueue_->async([weak = weak_from_this(), event] {
+    submit([weak = weak_from_this(), event] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -406,7 +442,7 @@ void VeltraceInstance::clearTimedEvent(const std::string& event) {
 }
 
 void VeltraceInstance::clearTimedEvents() {
-    trackingQueue_->async([weak = weak_from_this()] {
+    submit([weak = weak_from_this()] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -418,7 +454,7 @@ void VeltraceInstance::clearTimedEvents() {
 // Super properties.
 
 void VeltraceInstance::registerSuperProperties(PropertyMap properties) {
-    trackingQueue_->async([weak = weak_from_this(), properties = std::move(properties)] {
+    submit([weak = weak_from_this(), properties = std::move(properties)] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -434,8 +470,8 @@ void VeltraceInstance::registerSuperProperties(PropertyMap properties) {
 
 void VeltraceInstance::registerSuperPropertiesOnce(PropertyMap properties,
                                                    std::optional<VeltraceType> defaultValue) {
-    trackingQueue_->async([weak = weak_from_this(), properties = std::move(properties),
-                           defaultValue = std::move(defaultValue)] {
+    submit([weak = weak_from_this(), properties = std::move(properties),
+            defaultValue = std::move(defaultValue)] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -461,7 +497,7 @@ void VeltraceInstance::clearSuperProperties() {
 }
 
 void VeltraceInstance::updateSuperProperties(std::function<void(RecordMap&)> update) {
-    trackingQueue_->async([weak = weak_from_this(), update = std::move(update)] {
+    submit([weak = weak_from_this(), update = std::move(update)] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -589,43 +625,42 @@ void VeltraceInstance::flush(bool performFullFlush, Completion completion) {
         callCompletion(std::move(completion));
         return;
     }
-    trackingQueue_->async(
-        [weak = weak_from_this(), performFullFlush, completion = std::move(completion)]() mutable {
-            const auto self = weak.lock();
-            if (!self)
-                return;
-            const auto delegate = self->readWriteLock_.read([&] { return self->state_.delegate.lock(); });
-            if (delegate && !delegate->willFlush()) {
-                self->callCompletion(std::move(completion));
-                return;
-            }
-            const auto batchSize = performFullFlush ? std::numeric_limits<std::int64_t>::max()
-                                                    : self->flushInstance_->flushBatchSize();
-            std::vector<std::pair<FlushType, std::vector<RecordMap>>> batches;
-            for (auto type : allFlushTypes)
-                batches.emplace_back(type, self->loadBatch(type, batchSize));
-            self->networkQueue_->async(
-                [weak, batches = std::move(batches), completion = std::move(completion)]() mutable {
-                    const auto self = weak.lock();
-                    if (!self)
-                        return;
-                    for (auto& [type, records] : batches) {
-                        if (self->hasOptedOutTracking()) {
-                            std::vector<std::int32_t> ids;
-                            for (const auto& record : records)
-                                ids.push_back(recordId(record));
-                            self->flushReleased(type, ids);
-                            continue;
-                        }
-                        self->flushInstance_->flushQueue(std::move(records), type, {}, {});
+    submit([weak = weak_from_this(), performFullFlush, completion = std::move(completion)]() mutable {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        const auto delegate = self->readWriteLock_.read([&] { return self->state_.delegate.lock(); });
+        if (delegate && !delegate->willFlush()) {
+            self->callCompletion(std::move(completion));
+            return;
+        }
+        const auto batchSize = performFullFlush ? std::numeric_limits<std::int64_t>::max()
+                                                : self->flushInstance_->flushBatchSize();
+        std::vector<std::pair<FlushType, std::vector<RecordMap>>> batches;
+        for (auto type : allFlushTypes)
+            batches.emplace_back(type, self->loadBatch(type, batchSize));
+        self->networkQueue_->async(
+            [weak, batches = std::move(batches), completion = std::move(completion)]() mutable {
+                const auto self = weak.lock();
+                if (!self)
+                    return;
+                for (auto& [type, records] : batches) {
+                    if (self->hasOptedOutTracking()) {
+                        std::vector<std::int32_t> ids;
+                        for (const auto& record : records)
+                            ids.push_back(recordId(record));
+                        self->flushReleased(type, ids);
+                        continue;
                     }
-                    self->callCompletion(std::move(completion));
-                });
-        });
+                    self->flushInstance_->flushQueue(std::move(records), type, {}, {});
+                }
+                self->callCompletion(std::move(completion));
+            });
+    });
 }
 
 void VeltraceInstance::flushSuccess(FlushType type, const std::vector<std::int32_t>& ids) {
-    trackingQueue_->async([weak = weak_from_this(), type, ids] {
+    submit([weak = weak_from_this(), type, ids] {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -646,7 +681,7 @@ void VeltraceInstance::flushReleased(FlushType type, const std::vector<std::int3
         forget(*this);
         return;
     }
-    trackingQueue_->async([weak = weak_from_this(), forget] {
+    submit([weak = weak_from_this(), forget] {
         if (const auto self = weak.lock())
             forget(*self);
     });

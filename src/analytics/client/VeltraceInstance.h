@@ -18,9 +18,11 @@
 #include "client/VeltraceType.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -145,6 +147,8 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     ReadWriteLock& readWriteLock() { return readWriteLock_; }
     const ClientEnvironment& environment() const { return environment_; }
     Flush& flushInstance() { return *flushInstance_; }
+    // Queues a step on the tracking queue, after every track called before it.
+    void submit(SerialQueue::Task task);
     // False while opted out, and (with an error message) for an instance without a token.
     bool acceptsRecords(const char* function) const;
     void setPeopleDistinctId(std::optional<std::string> distinctId);
@@ -164,6 +168,13 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     void storeIdentity();
     void callCompletion(Completion completion) const;
     void enqueue(SerialQueue::Task task);
+    struct PendingTrack {
+        std::optional<std::string> event;
+        std::optional<PropertyMap> properties;
+        double time = 0;
+    };
+    // Assembles and stores the events, in order, on the tracking queue.
+    void assemble(std::deque<PendingTrack> tracks);
     std::vector<RecordMap> loadBatch(FlushType type, std::int64_t batchSize);
     static std::string groupCacheKey(const std::string& groupKey, const VeltraceType& groupID);
 
@@ -200,6 +211,9 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     std::unique_ptr<Track> trackInstance_;
     std::shared_ptr<People> people_;
     std::shared_ptr<Flush> flushInstance_;
+    std::mutex batchMutex_;
+    // The tracks waiting for the queued step that stores them; guarded by batchMutex_.
+    std::shared_ptr<std::deque<PendingTrack>> openBatch_;
     // Tracking queue only: rows a flush cycle has read and not yet seen answered.
     std::map<FlushType, std::vector<std::int32_t>> inFlight_;
     // Declared last so that they are destroyed first, while everything their work touches still exists.
