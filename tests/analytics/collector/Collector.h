@@ -74,6 +74,8 @@ class Collector {
     void releaseHanging();
 
     std::vector<CollectedRequest> requests() const;
+    // Forgets the requests recorded so far (long benchmark runs).
+    void clearRequests();
     // Distinct client connections the requests came over.
     std::size_t connectionCount() const;
     // Block until that many requests have arrived, or that many are hanging; false after `patience`.
