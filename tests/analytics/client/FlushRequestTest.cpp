@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,7 +63,10 @@ class FlushRequestTest : public ::testing::Test {
 TEST_F(FlushRequestTest, PostsEachKindToItsEndpointUnderTheBasePathOverOneConnection) {
     auto request = makeRequest(collector.url("/p"));
     const std::vector<QueryItem> proxyItems{{"token", "a+b c"}, {"flag", std::nullopt}};
-    EXPECT_TRUE(request->sendRequest(batch, FlushType::events, true, {{"X-Proxy", "yes"}}, proxyItems));
+    // A field that would smuggle in another one is left out.
+    const std::map<std::string, std::string> proxyHeaders{{"X-Proxy", "yes"},
+                                                          {"X-Bad", "1\r\nX-Injected: 1"}};
+    EXPECT_TRUE(request->sendRequest(batch, FlushType::events, true, proxyHeaders, proxyItems));
     EXPECT_TRUE(request->sendRequest(batch, FlushType::people, false, {}, {}));
     EXPECT_TRUE(request->sendRequest(batch, FlushType::groups, true, {{"content-type", "text/plain"}}, {}));
 
@@ -72,6 +76,8 @@ TEST_F(FlushRequestTest, PostsEachKindToItsEndpointUnderTheBasePathOverOneConnec
     EXPECT_EQ(requests[0].query, "ip=1&token=a%2Bb%20c&flag");
     EXPECT_EQ(requests[0].params.find("token")->second, "a+b c");
     EXPECT_EQ(requests[0].headers.value("X-Proxy"), "yes");
+    EXPECT_EQ(requests[0].headers.value("X-Injected"), std::nullopt);
+    EXPECT_EQ(requests[0].headers.value("X-Bad"), std::nullopt);
     EXPECT_EQ(requests[1].path, "/p/engage/");
     EXPECT_EQ(requests[1].query, "ip=0");
     EXPECT_EQ(requests[2].path, "/p/groups/");
@@ -189,12 +195,15 @@ TEST_F(FlushRequestTest, TransportFailuresFailTheBatch) {
     EXPECT_FALSE(send(*refused));
     EXPECT_EQ(refused->networkConsecutiveFailures(), 1);
 
-    // The answer's fields came, its body never does.
-    collector.enqueueAnswer(Answer().dropped());
-    auto dropped = makeRequest();
-    EXPECT_FALSE(send(*dropped));
-    EXPECT_EQ(dropped->networkConsecutiveFailures(), 1);
-    EXPECT_TRUE(LogCapture::containsPrefix(log.take(), failure("/track/", "other(")));
+    // Cut off after a body that would parse: an incomplete answer is not the service's result. And an
+    // answer too large to be one is not read to its end.
+    for (auto answer : {Answer().dropped(), Answer().withBody(std::string(2 << 20, '1'))}) {
+        collector.enqueueAnswer(answer);
+        auto broken = makeRequest();
+        EXPECT_FALSE(send(*broken));
+        EXPECT_EQ(broken->networkConsecutiveFailures(), 1);
+        EXPECT_TRUE(LogCapture::containsPrefix(log.take(), failure("/track/", "other(")));
+    }
 
     // A certificate nobody vouches for: an unreadable CA file is logged and leaves only the system's.
     Collector stranger;
@@ -205,7 +214,25 @@ TEST_F(FlushRequestTest, TransportFailuresFailTheBatch) {
         EXPECT_EQ(untrusted->networkConsecutiveFailures(), 1);
     }
     EXPECT_TRUE(LogCapture::containsPrefix(log.take(), "The CA file /nonexistent/ca.pem cannot be read"));
-    EXPECT_EQ(collector.requests().size(), 1u); // only the dropped one got through TLS
+    EXPECT_EQ(collector.requests().size(), 2u); // only the broken answers got through TLS
+}
+
+TEST_F(FlushRequestTest, TheProxyEnvironmentVariablesApply) {
+    Collector proxy(Collector::Transport::http);
+    std::string unreachable;
+    {
+        Collector gone(Collector::Transport::http);
+        unreachable = gone.url("/p");
+    }
+    ::setenv("http_proxy", proxy.url().c_str(), 1);
+    auto request = makeRequest(unreachable);
+    const bool sent = send(*request);
+    request.reset();
+    ::unsetenv("http_proxy");
+    EXPECT_TRUE(sent);
+    const auto requests = proxy.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, unreachable + "/track/"); // the absolute form a proxy is asked for
 }
 
 TEST_F(FlushRequestTest, AnUnusableServerAddressFailsAtOnceAndLeavesTheCounters) {

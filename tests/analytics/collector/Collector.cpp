@@ -111,9 +111,14 @@ Collector::Collector(Transport transport) : directory_(makeDirectory()), transpo
         for (const auto& [name, value] : answer.headers)
             response.set_header(name, value);
         if (answer.drop) {
+            // One byte more is announced than sent: the answer is cut off after its body.
             response.set_content_provider(
                 answer.body.size() + 1, "text/plain",
-                [](size_t, size_t, httplib::DataSink&) { return false; }); // closes the connection
+                [body = answer.body](size_t offset, size_t, httplib::DataSink& sink) {
+                    if (offset == 0)
+                        sink.write(body.data(), body.size());
+                    return false; // closes the connection
+                });
         } else {
             response.set_content(answer.body, "text/plain");
         }

@@ -41,7 +41,7 @@ struct Answer {
     std::string body = "1";
     std::vector<std::pair<std::string, std::string>> headers;
     bool hang = false; // answer only after releaseHanging() (or when the collector stops)
-    bool drop = false; // send the status line and fields, then close the connection before the body
+    bool drop = false; // announce one byte more than the body, send the body, then close the connection
 
     Answer& withStatus(int code) { return status = code, *this; }
     Answer& withBody(std::string text) { return body = std::move(text), *this; }
