@@ -55,25 +55,6 @@ double retryAfterSeconds(const std::optional<HTTPResponse>& response) {
     return value;
 }
 
-// Consecutive failures from the second on wait 2^(n-1) minutes plus up to 29 s of jitter, at most 600 s,
-// and never less than the service asked.
-void updateRetryDelay(FlushRequest::Counters& counters, const std::optional<HTTPResponse>& response) {
-    double delay = retryAfterSeconds(response);
-    const long failures = counters.consecutiveFailures.load();
-    if (failures >= 2) {
-        const double backOff = std::pow(2.0, static_cast<double>(failures - 1)) * 60;
-        const double jitter = counters.random->uniform(30);
-        const double wanted = backOff + jitter;
-        if (wanted < 60)
-            delay = std::max(60.0, delay);
-        else if (wanted > 600)
-            delay = std::max(600.0, delay);
-        else
-            delay = std::max(delay, wanted);
-    }
-    counters.allowedAfter.store(counters.wallClock->secondsSince1970() + delay);
-}
-
 // The result of one sendRequest; outlives the call when the answer comes after the wait.
 struct Outcome {
     explicit Outcome(std::shared_ptr<Clock> clock) : answered(0, std::move(clock)) {}
@@ -145,6 +126,25 @@ bool FlushRequest::flushRequestHandler(const std::string& base, const Resource<l
                 Logger::info([&] { return path + " api rejected some items"; }, handlerFunction);
             completion(true);
         });
+}
+
+// Consecutive failures from the second on wait 2^(n-1) minutes plus up to 29 s of jitter, at most 600 s,
+// and never less than the service asked.
+void FlushRequest::updateRetryDelay(Counters& counters, const std::optional<HTTPResponse>& response) {
+    double delay = retryAfterSeconds(response);
+    const long failures = counters.consecutiveFailures.load();
+    if (failures >= 2) {
+        const double backOff = std::pow(2.0, static_cast<double>(failures - 1)) * 60;
+        const double jitter = counters.random->uniform(30);
+        const double wanted = backOff + jitter;
+        if (wanted < 60)
+            delay = std::max(60.0, delay);
+        else if (wanted > 600)
+            delay = std::max(600.0, delay);
+        else
+            delay = std::max(delay, wanted);
+    }
+    counters.allowedAfter.store(counters.wallClock->secondsSince1970() + delay);
 }
 
 bool FlushRequest::requestNotAllowed() const {

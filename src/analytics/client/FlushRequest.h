@@ -28,9 +28,9 @@ struct FlushRequestOptions : NetworkOptions {
 // Posts one batch of records to the endpoint of its kind and remembers how the service answered: the
 // consecutive failures and the earliest time the next request may start (exponential back-off with
 // jitter, or the service's Retry-After).
-// Thread-safe: sendRequest is meant for one caller at a time (the instance's network queue) and blocks it;
-// the counters are written by the answers on the session's thread, late ones included, and may be read
-// from anywhere.
+// Thread-safe: sendRequest blocks its caller (the instance's network queue) while requests run one at a
+// time on the session's thread; the answers, late ones included, write the counters there, and they may
+// be read from anywhere.
 //
 //   FlushRequest request("https://api.example/p");
 //   if (!request.requestNotAllowed() && request.sendRequest(json, FlushType::events, true, {}, {}))
@@ -54,11 +54,12 @@ class FlushRequest : public Network {
     // Seconds since 1970-01-01 UTC.
     double networkRequestsAllowedAfterTime() const;
 
+  private:
     struct Counters;
 
-  private:
     bool flushRequestHandler(const std::string& base, const Resource<long long>& resource,
                              std::function<void(bool)> completion);
+    static void updateRetryDelay(Counters& counters, const std::optional<HTTPResponse>& response);
 
     std::shared_ptr<Counters> counters_; // shared with answers that arrive after the wait
     std::shared_ptr<Clock> clock_;
