@@ -72,7 +72,7 @@ Analytics::Analytics() {
         QObject::connect(app, &QCoreApplication::aboutToQuit, app, [instance = std::weak_ptr(instance_)] {
             // Quitting never waits for the network: a batch in flight stays queued for the next run.
             if (const auto client = instance.lock())
-                client->flushInstance().sender().cancelAll();
+                client->flushInstance().sender().shutdown();
         });
     }
 }

@@ -66,7 +66,7 @@ std::string Flush::serverURL() const {
 void Flush::setServerURL(std::string serverURL) {
     flushRequestReadWriteLock_.write([&] {
         serverURL_ = serverURL;
-        sender_->setServerURL(serverURL);
+        sender_->setServerURL(std::move(serverURL));
     });
 }
 

@@ -8,7 +8,7 @@
 #include "client/People.h"
 #include "client/SessionMetadata.h"
 #include "client/Track.h"
-#include "client/UndeliveredSender.h"
+#include "client/FlushRequest.h"
 #include "client/VeltracePersistence.h"
 
 #include <algorithm>
@@ -70,9 +70,16 @@ VeltraceInstance::VeltraceInstance(Options& options)
     persistence_ = std::make_unique<VeltracePersistence>(name_);
     persistence_->migrate();
     useUniqueDistinctId_ = options.useUniqueDistinctId;
-    auto sender = options.sender ? options.sender : std::make_shared<UndeliveredSender>();
-    flushInstance_ =
-        std::make_shared<Flush>(options.serverURL.value_or(defaultServerURL()), std::move(sender));
+    const auto serverURL = options.serverURL.value_or(defaultServerURL());
+    auto sender = options.sender;
+    if (!sender) {
+        FlushRequestOptions network;
+        network.clock = environment_.clock;
+        network.wallClock = environment_.wallClock;
+        network.random = environment_.random;
+        sender = std::make_shared<FlushRequest>(serverURL, std::move(network));
+    }
+    flushInstance_ = std::make_shared<Flush>(serverURL, std::move(sender));
     sessionMetadata_ =
         std::make_unique<SessionMetadata>(environment_.random, environment_.wallClock->secondsSince1970());
 }

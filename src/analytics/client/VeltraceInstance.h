@@ -52,7 +52,7 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
         std::optional<std::string> serverURL;
         bool trackAutomaticEvents = false;
         ClientEnvironment environment;
-        // Delivers batches; the libcurl sender for serverURL when empty.
+        // Delivers batches; a FlushRequest (libcurl) for serverURL when empty.
         std::shared_ptr<BatchSender> sender;
     };
 

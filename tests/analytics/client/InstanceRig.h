@@ -2,6 +2,7 @@
 // random source the test controls, and ways to wait for its queues and read what it stored.
 #pragma once
 
+#include "HeldBackSender.h"
 #include "TempXdgHome.h"
 
 #include "client/Flush.h"
@@ -34,6 +35,8 @@ class InstanceRig {
             options.token = testToken;
         options.environment = environment;
         options.flushInterval = 0;
+        if (!options.sender)
+            options.sender = std::make_shared<HeldBackSender>();
         instance.reset();
         instance = VeltraceInstance::create(std::move(options));
         return instance;
@@ -105,6 +108,7 @@ inline bool same(const VeltraceType& a, const VeltraceType& b) {
 inline InitializeOptions withoutTimer() {
     InitializeOptions options;
     options.flushInterval = 0;
+    options.sender = std::make_shared<HeldBackSender>();
     return options;
 }
 
