@@ -38,6 +38,15 @@ class ScreenSizeCache {
     std::optional<veltrace::DeviceInfo::ScreenSize> size_;
 };
 
+// Seconds between automatic flushes: 60, or VELTRACE_FLUSH_INTERVAL when it holds a positive number
+// (for diagnostics and tests, which cannot wait a minute for every batch).
+double flushInterval() {
+    const QByteArray value = qgetenv("VELTRACE_FLUSH_INTERVAL");
+    bool ok = false;
+    const double seconds = value.toDouble(&ok);
+    return ok && seconds > 0 && seconds < 1e9 ? seconds : 60.0;
+}
+
 } // namespace
 
 bool Analytics::desktopOptedOut() {
@@ -56,7 +65,7 @@ Analytics::Analytics() {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connectToApplication();
     veltrace::InitializeOptions options;
-    options.flushInterval = 60;
+    options.flushInterval = flushInterval();
     instance_ = veltrace::Veltrace::initialize(projectToken, options);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QObject::connect(app, &QGuiApplication::applicationStateChanged, app,
@@ -73,6 +82,8 @@ Analytics::Analytics() {
             // Quitting never waits for the network: a batch in flight stays queued for the next run.
             if (const auto client = instance.lock())
                 client->flushInstance().sender().shutdown();
+            // The executor's timers belong to the GUI thread; they go while it still runs.
+            veltrace::MainExecutor::install(nullptr);
         });
     }
 }

@@ -81,4 +81,6 @@ void QtMainExecutor::removeTimer(TimerId id) {
     }
 }
 
-bool QtMainExecutor::isCurrent() const { return QThread::currentThread() == context_->thread(); }
+bool QtMainExecutor::isCurrent() const {
+    return QThread::currentThread() == context_->thread();
+}

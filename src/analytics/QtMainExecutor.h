@@ -30,6 +30,6 @@ class QtMainExecutor : public veltrace::MainExecutor {
 
     std::unique_ptr<QObject> context_;
     std::mutex mutex_;
-    TimerId nextId_ = 1;                  // guarded by mutex_
-    std::map<TimerId, QTimer*> timers_;   // guarded by mutex_; null while the timer is still to be made
+    TimerId nextId_ = 1;                // guarded by mutex_
+    std::map<TimerId, QTimer*> timers_; // guarded by mutex_; null while the timer is still to be made
 };

@@ -345,7 +345,8 @@ void SettingsView::reportGeometry() const {
                     rect.height());
     };
     print(QStringLiteral("window"), window()->geometry());
-    for (QWidget* widget : findChildren<QWidget*>()) {
+    // The whole window's named controls, the toolbar's among them.
+    for (QWidget* widget : window()->findChildren<QWidget*>()) {
         const QString name = widget->objectName();
         if (name.isEmpty() || name.startsWith(u"qt_") || !widget->isVisible())
             continue;

@@ -55,9 +55,13 @@ class SettingsSession {
     ~SettingsSession() { app_.reset(); } // the program first, while its server still runs
 
     // Starts the program and reads where its controls are.
-    void launch() {
+    void launch(const testsupport::Environment& extra = {}) {
         auto env = sandbox_.environment(server_->displayName());
         env["LUMAREX_TEST_GEOMETRY"] = "1";
+        for (const auto& [name, value] : extra)
+            env[name] = value;
+        app_.reset();
+        geometryReports_ = 0;
         app_ =
             std::make_unique<testsupport::AppProcess>(LUMAREX_BINARY_PATH, std::vector<std::string>{}, env);
         if (!windows_->waitForViewable("Cursor settings", 20s))
@@ -127,6 +131,7 @@ class SettingsSession {
     testsupport::XTestDriver& input() { return *input_; }
     testsupport::ScreenGrabber& screen() { return *screen_; }
     testsupport::AppProcess& app() { return *app_; }
+    testsupport::AppSandbox& sandbox() { return sandbox_; }
 
   private:
     // The last block of "geometry NAME x y w h" lines.

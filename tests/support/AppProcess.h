@@ -49,6 +49,7 @@ public:
 
     std::optional<ExitStatus> waitForExit(std::chrono::milliseconds timeout);
     bool running() { return child_->running(); }
+    void signal(int sig) { child_->signal(sig); }
     ExitStatus terminate();
 
     // Runs a program to completion (e.g. a control command), capturing its output.
