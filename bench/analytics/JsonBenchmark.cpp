@@ -38,7 +38,9 @@ RecordMap typicalEventRecord(int serial) {
         {"$vt_session_seq_id", std::uint64_t(serial)},
         {"$vt_session_start_sec", std::uint64_t(1700000000)},
     };
-    return RecordMap{{"event", "highlightButton clicked"}, {"properties", std::move(properties)}, {"$vt_metadata", std::move(metadata)}};
+    return RecordMap{{"event", "highlightButton clicked"},
+                     {"properties", std::move(properties)},
+                     {"$vt_metadata", std::move(metadata)}};
 }
 
 void BM_SerializeEventRecord(benchmark::State& state) {
@@ -55,25 +57,30 @@ BENCHMARK(BM_SerializeEventRecord);
 
 void BM_MakeObjectSerializable(benchmark::State& state) {
     const VeltraceType record = typicalEventRecord(1);
-    for (auto _ : state) benchmark::DoNotOptimize(JSONHandler::makeObjectSerializable(record));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(JSONHandler::makeObjectSerializable(record));
 }
 BENCHMARK(BM_MakeObjectSerializable);
 
 // A full flush batch: 50 records read back from the store and encoded as one request body.
 void BM_EncodeBatchOf50(benchmark::State& state) {
     Array batch;
-    for (int i = 0; i < 50; ++i) batch.push_back(JSONHandler::deserializeData(*JSONHandler::serializeJSONObject(typicalEventRecord(i))).value());
+    for (int i = 0; i < 50; ++i)
+        batch.push_back(
+            JSONHandler::deserializeData(*JSONHandler::serializeJSONObject(typicalEventRecord(i))).value());
     const VeltraceType body = std::move(batch);
-    for (auto _ : state) benchmark::DoNotOptimize(JSONHandler::encodeAPIData(body));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(JSONHandler::encodeAPIData(body));
 }
 BENCHMARK(BM_EncodeBatchOf50);
 
 void BM_DeserializeEventRecord(benchmark::State& state) {
     const auto bytes = *JSONHandler::serializeJSONObject(typicalEventRecord(1));
-    for (auto _ : state) benchmark::DoNotOptimize(JSONHandler::deserializeData(bytes));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(JSONHandler::deserializeData(bytes));
 }
 BENCHMARK(BM_DeserializeEventRecord);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -1,6 +1,5 @@
 #include "client/Flush.h"
 
-#include "client/JSONHandler.h"
 #include "client/Logger.h"
 
 #include <algorithm>
@@ -11,19 +10,6 @@ namespace veltrace {
 
 namespace {
 constexpr const char* batchesFunction = "flushQueueInBatches(_:type:headers:queryItems:)";
-}
-
-std::int32_t recordId(const RecordMap& record) {
-    const auto found = record.find("id");
-    if (found == record.end())
-        return 0;
-    if (const auto* value = found->second.get<std::int64_t>())
-        return static_cast<std::int32_t>(*value);
-    if (const auto* value = found->second.get<std::uint64_t>())
-        return static_cast<std::int32_t>(*value);
-    if (const auto* value = found->second.get<double>())
-        return static_cast<std::int32_t>(*value);
-    return 0;
 }
 
 Flush::Flush(std::string serverURL, std::shared_ptr<BatchSender> sender)
@@ -116,17 +102,17 @@ void Flush::applicationWillResignActive() {
         requestFlush();
 }
 
-void Flush::release(FlushType type, const std::vector<RecordMap>& records, size_t from) {
+void Flush::release(FlushType type, const std::vector<QueuedRecord>& records, size_t from) {
     if (from >= records.size())
         return;
     std::vector<std::int32_t> ids;
     for (size_t i = from; i < records.size(); ++i)
-        ids.push_back(recordId(records[i]));
+        ids.push_back(records[i].id);
     if (auto target = delegate())
         target->flushReleased(type, ids);
 }
 
-void Flush::flushQueue(std::vector<RecordMap> records, FlushType type, const HeaderFields& headers,
+void Flush::flushQueue(const std::vector<QueuedRecord>& records, FlushType type, const HeaderFields& headers,
                        const QueryItems& queryItems) {
     if (sender_->requestNotAllowed()) {
         release(type, records, 0);
@@ -135,27 +121,25 @@ void Flush::flushQueue(std::vector<RecordMap> records, FlushType type, const Hea
     flushQueueInBatches(records, type, headers, queryItems);
 }
 
-void Flush::flushQueueInBatches(const std::vector<RecordMap>& records, FlushType type,
+void Flush::flushQueueInBatches(const std::vector<QueuedRecord>& records, FlushType type,
                                 const HeaderFields& headers, const QueryItems& queryItems) {
     size_t start = 0;
     while (start < records.size()) {
         const auto size = std::min<size_t>(records.size() - start, static_cast<size_t>(flushBatchSize()));
-        Array batch(records.begin() + static_cast<std::ptrdiff_t>(start),
-                    records.begin() + static_cast<std::ptrdiff_t>(start + size));
+        // The records are already JSON: the batch is their array.
+        std::string body = "[";
         std::vector<std::int32_t> ids;
         ids.reserve(size);
-        for (const auto& record : batch)
-            ids.push_back(recordId(*record.dictionary()));
-
+        for (size_t i = start; i < start + size; ++i) {
+            if (i > start)
+                body += ',';
+            body += records[i].json;
+            ids.push_back(records[i].id);
+        }
+        body += ']';
         Logger::debug("Sending batch of data", batchesFunction);
-        const VeltraceType batchValue(std::move(batch));
-        Logger::debug(
-            [&] { return JSONHandler::encodeAPIData(batchValue).value_or(batchValue.description()); },
-            batchesFunction);
-        const auto body = JSONHandler::encodeAPIData(batchValue);
-        // The records were read back from JSON, so this cannot really fail; if it does, the batch waits
-        // for another cycle rather than being retried in a loop.
-        if (!body || !sender_->sendRequest(*body, type, useIPAddressForGeoLocation(), headers, queryItems)) {
+        Logger::debug(body, batchesFunction);
+        if (!sender_->sendRequest(body, type, useIPAddressForGeoLocation(), headers, queryItems)) {
             release(type, records, start);
             return;
         }

@@ -9,6 +9,7 @@
 #include "client/BatchSender.h"
 #include "client/FlushDelegate.h"
 #include "client/MainExecutor.h"
+#include "client/QueuedRecord.h"
 #include "client/ReadWriteLock.h"
 #include "client/VeltraceType.h"
 
@@ -52,16 +53,16 @@ class Flush : public std::enable_shared_from_this<Flush> {
 
     BatchSender& sender() { return *sender_; }
 
-    // Sends the records (each with its row id under "id") oldest first in batches, unless the back-off
-    // forbids it; stops at the first batch the service did not accept. Every record is either reported
-    // delivered (flushSuccess) or released (flushReleased) before this returns.
-    void flushQueue(std::vector<RecordMap> records, FlushType type, const HeaderFields& headers,
+    // Sends the records oldest first in batches, unless the back-off forbids it; stops at the first batch
+    // the service did not accept. Every record is either reported delivered (flushSuccess) or released
+    // (flushReleased) before this returns.
+    void flushQueue(const std::vector<QueuedRecord>& records, FlushType type, const HeaderFields& headers,
                     const QueryItems& queryItems);
 
   private:
-    void flushQueueInBatches(const std::vector<RecordMap>& records, FlushType type,
+    void flushQueueInBatches(const std::vector<QueuedRecord>& records, FlushType type,
                              const HeaderFields& headers, const QueryItems& queryItems);
-    void release(FlushType type, const std::vector<RecordMap>& records, size_t from);
+    void release(FlushType type, const std::vector<QueuedRecord>& records, size_t from);
     void requestFlush();
     std::shared_ptr<FlushDelegate> delegate() const;
 
@@ -75,8 +76,5 @@ class Flush : public std::enable_shared_from_this<Flush> {
     std::atomic<bool> flushOnBackground_{true};
     MainExecutor::TimerId timer_ = 0; // main executor only
 };
-
-// The row id a record was read with ("id"), or 0 when it has none.
-std::int32_t recordId(const RecordMap& record);
 
 } // namespace veltrace

@@ -345,43 +345,30 @@ void VTDB::commitInserts() {
     writeFailed(resultCode);
 }
 
-std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows, bool flag) {
-    std::vector<RecordMap> rows;
-    if (!connectWithPendingRowsWritten())
-        return rows;
+template <class Take, class Reset>
+void VTDB::selectUsableRows(PersistenceType type, const std::string& sql, Take take, Reset reset) {
     const auto table = tableName(type);
-    // A row that cannot be decoded can never be sent; left in place it would take a slot of every batch
-    // for ever, and a batch's worth of them would stop delivery altogether. Such rows are deleted and
-    // the batch read again, until it holds only records.
     for (;;) {
-        rows.clear();
-        std::vector<std::int32_t> undecodable;
+        reset();
+        std::vector<std::int32_t> unusable;
         int resultCode = SQLITE_DONE;
         {
-            Statement select(connection_.get(), selectStatement(table, numRows, flag));
+            Statement select(connection_.get(), sql);
             if (!select.prepared()) {
                 logSqlError("SELECT statement for table " + table + " could not be prepared");
-                return rows;
+                return;
             }
             std::int64_t read = 0;
             while ((resultCode = sqlite3_step(select.get())) == SQLITE_ROW) {
                 const std::int32_t id = sqlite3_column_int(select.get(), 0);
-                const void* blob = sqlite3_column_blob(select.get(), 1);
-                if (!blob) {
+                if (!sqlite3_column_blob(select.get(), 1)) {
                     logSqlError("No blob found in data column for row in " + table);
-                    undecodable.push_back(id);
+                    unusable.push_back(id);
                     continue;
                 }
-                const std::string_view bytes(static_cast<const char*>(blob),
-                                             static_cast<size_t>(sqlite3_column_bytes(select.get(), 1)));
                 ++read;
-                auto value = JSONHandler::deserializeData(bytes);
-                if (auto* record = value ? value->dictionary() : nullptr) {
-                    (*record)["id"] = VeltraceType(id);
-                    rows.push_back(std::move(*record));
-                } else {
-                    undecodable.push_back(id);
-                }
+                if (!take(select.get(), id))
+                    unusable.push_back(id);
             }
             if (resultCode != SQLITE_DONE)
                 logSqlError("Failed to read rows from table " + table);
@@ -390,18 +377,89 @@ std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows
                     [&] { return "Successfully read " + std::to_string(read) + " from table " + table; },
                     "readRows(_:numRows:flag:)");
         }
-        if (undecodable.empty() || resultCode != SQLITE_DONE)
-            return rows;
+        if (unusable.empty() || resultCode != SQLITE_DONE)
+            return;
         Logger::warning(
             [&] {
-                return "Deleting " + std::to_string(undecodable.size()) + " rows of table " + table +
+                return "Deleting " + std::to_string(unusable.size()) + " rows of table " + table +
                        " that cannot be decoded";
             },
             "readRows(_:numRows:flag:)");
-        deleteRows(type, undecodable, false);
-        if (!connection_)
-            return {}; // the delete failed and rebuilt the database
+        deleteRows(type, unusable, false);
+        if (!connection_) { // the delete failed and rebuilt the database
+            reset();
+            return;
+        }
     }
+}
+
+namespace {
+
+std::string_view columnBytes(sqlite3_stmt* row, int column) {
+    return {static_cast<const char*>(sqlite3_column_blob(row, column)),
+            static_cast<size_t>(sqlite3_column_bytes(row, column))};
+}
+
+// The stored object with "id" added before its closing brace.
+std::string withId(std::string_view object, std::int32_t id) {
+    const auto close = object.find_last_of('}');
+    const auto open = object.find_first_of('{');
+    const bool empty = object.find_first_not_of(" \t\r\n", open + 1) == close;
+    std::string json(object.substr(0, close));
+    json += empty ? "\"id\":" : ",\"id\":";
+    json += std::to_string(id);
+    json += object.substr(close);
+    return json;
+}
+
+} // namespace
+
+std::vector<RecordMap> VTDB::readRows(PersistenceType type, std::int64_t numRows, bool flag) {
+    std::vector<RecordMap> rows;
+    if (!connectWithPendingRowsWritten())
+        return rows;
+    selectUsableRows(
+        type, selectStatement(tableName(type), numRows, flag),
+        [&](sqlite3_stmt* row, std::int32_t id) {
+            auto value = JSONHandler::deserializeData(columnBytes(row, 1));
+            auto* record = value ? value->dictionary() : nullptr;
+            if (!record)
+                return false;
+            (*record)["id"] = VeltraceType(id);
+            rows.push_back(std::move(*record));
+            return true;
+        },
+        [&] { rows.clear(); });
+    return rows;
+}
+
+std::vector<QueuedRecord> VTDB::readQueuedRecords(PersistenceType type, std::int64_t numRows, bool flag,
+                                                  bool excludeAutomaticEvents) {
+    std::vector<QueuedRecord> rows;
+    if (!connectWithPendingRowsWritten())
+        return rows;
+    // SQLite checks the JSON (much faster than decoding it here); CASE keeps the JSON functions away
+    // from rows that are not JSON, where they would fail the whole statement.
+    constexpr const char* text = "CAST(data AS TEXT)";
+    std::string sql = std::string("SELECT id, data, CASE WHEN json_valid(") + text + ") THEN json_type(" +
+                      text + ") = 'object' ELSE 0 END FROM " + tableName(type) +
+                      " WHERE flag = " + (flag ? "1" : "0");
+    if (excludeAutomaticEvents)
+        sql += std::string(" AND NOT CASE WHEN json_valid(") + text + ") THEN substr(coalesce(json_extract(" +
+               text + ", '$.event'), ''), 1, 4) = '$ae_' ELSE 0 END";
+    sql += " ORDER BY time";
+    if (numRows != noLimit)
+        sql += " LIMIT " + std::to_string(numRows);
+    selectUsableRows(
+        type, sql,
+        [&](sqlite3_stmt* row, std::int32_t id) {
+            if (sqlite3_column_int(row, 2) != 1)
+                return false;
+            rows.push_back({id, withId(columnBytes(row, 1), id)});
+            return true;
+        },
+        [&] { rows.clear(); });
+    return rows;
 }
 
 void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {

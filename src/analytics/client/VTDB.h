@@ -1,6 +1,7 @@
 #pragma once
 
 #include "client/PersistenceType.h"
+#include "client/QueuedRecord.h"
 #include "client/VeltraceType.h"
 
 #include <chrono>
@@ -53,6 +54,10 @@ class VTDB {
     // The oldest rows with the given flag, at most numRows (noLimit: all), each record with its row id
     // under "id". Rows whose data is not a JSON object are skipped, not deleted.
     std::vector<RecordMap> readRows(PersistenceType type, std::int64_t numRows, bool flag);
+    // The same rows without decoding them: each stored record with its id spliced in, for sending as it
+    // is. With excludeAutomaticEvents, records whose event name begins with "$ae_" are left out (and stay).
+    std::vector<QueuedRecord> readQueuedRecords(PersistenceType type, std::int64_t numRows, bool flag,
+                                                bool excludeAutomaticEvents);
     // Gives every row whose flag is !newFlag the flag newFlag.
     void updateRowsFlag(PersistenceType type, bool newFlag);
     // Deletes the rows with these ids, or every row of the table when isDeleteAll is set.
@@ -91,6 +96,11 @@ class VTDB {
         double time;
     };
     enum class WriteResult { done, failed, busy };
+    // Steps the SELECT, handing each row to take (row statement, id); take answers whether the row could
+    // be used. Rows that could not are deleted, with a warning, and the SELECT runs again, until it gives
+    // only usable rows: left in place they would take a slot of every batch for ever.
+    template <class Take, class Reset>
+    void selectUsableRows(PersistenceType type, const std::string& sql, Take take, Reset reset);
 
     bool reconnect();
     void logSqlError(std::string_view message);

@@ -2,20 +2,19 @@
 
 #include "client/DeviceInfo.h"
 #include "client/Flush.h"
+#include "client/FlushRequest.h"
 #include "client/Group.h"
 #include "client/Logger.h"
 #include "client/MainExecutor.h"
 #include "client/People.h"
 #include "client/SessionMetadata.h"
 #include "client/Track.h"
-#include "client/FlushRequest.h"
 #include "client/VeltracePersistence.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <set>
 
 namespace veltrace {
 
@@ -608,22 +607,20 @@ void VeltraceInstance::removeGroup(const std::string& groupKey, const VeltraceTy
 
 // Delivery.
 
-std::vector<RecordMap> VeltraceInstance::loadBatch(FlushType type, std::int64_t batchSize) {
+std::vector<QueuedRecord> VeltraceInstance::loadBatch(FlushType type, std::int64_t batchSize) {
     auto& flying = inFlight_[type];
     // Rows still out with an earlier cycle are left to it; read past them to fill the batch.
     const auto limit = batchSize == std::numeric_limits<std::int64_t>::max()
                            ? batchSize
                            : batchSize + static_cast<std::int64_t>(flying.size());
-    auto records = persistence_->loadEntitiesInBatch(
-        persistenceType(type), limit, false, type == FlushType::events && !trackAutomaticEventsEnabled_);
-    if (!flying.empty()) {
-        const std::set<std::int32_t> busy(flying.begin(), flying.end());
-        std::erase_if(records, [&](const RecordMap& record) { return busy.contains(recordId(record)); });
-    }
+    auto records = persistence_->loadQueuedRecords(
+        persistenceType(type), limit, type == FlushType::events && !trackAutomaticEventsEnabled_);
+    if (!flying.empty())
+        std::erase_if(records, [&](const QueuedRecord& record) { return flying.contains(record.id); });
     if (static_cast<std::int64_t>(records.size()) > batchSize)
         records.resize(static_cast<size_t>(batchSize));
     for (const auto& record : records)
-        flying.push_back(recordId(record));
+        flying.insert(record.id);
     return records;
 }
 
@@ -643,7 +640,7 @@ void VeltraceInstance::flush(bool performFullFlush, Completion completion) {
         }
         const auto batchSize = performFullFlush ? std::numeric_limits<std::int64_t>::max()
                                                 : self->flushInstance_->flushBatchSize();
-        std::vector<std::pair<FlushType, std::vector<RecordMap>>> batches;
+        std::vector<std::pair<FlushType, std::vector<QueuedRecord>>> batches;
         for (auto type : allFlushTypes)
             batches.emplace_back(type, self->loadBatch(type, batchSize));
         self->networkQueue_->async(
@@ -655,11 +652,11 @@ void VeltraceInstance::flush(bool performFullFlush, Completion completion) {
                     if (self->hasOptedOutTracking()) {
                         std::vector<std::int32_t> ids;
                         for (const auto& record : records)
-                            ids.push_back(recordId(record));
+                            ids.push_back(record.id);
                         self->flushReleased(type, ids);
                         continue;
                     }
-                    self->flushInstance_->flushQueue(std::move(records), type, {}, {});
+                    self->flushInstance_->flushQueue(records, type, {}, {});
                 }
                 self->callCompletion(std::move(completion));
             });
@@ -681,8 +678,8 @@ void VeltraceInstance::flushReleased(FlushType type, const std::vector<std::int3
         return;
     const auto forget = [type, ids](VeltraceInstance& self) {
         auto& flying = self.inFlight_[type];
-        const std::set<std::int32_t> done(ids.begin(), ids.end());
-        std::erase_if(flying, [&](std::int32_t id) { return done.contains(id); });
+        for (const auto id : ids)
+            flying.erase(id);
     };
     if (trackingQueue_->isCurrent()) {
         forget(*this);

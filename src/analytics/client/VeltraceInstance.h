@@ -12,6 +12,7 @@
 #include "client/BatchSender.h"
 #include "client/ClientEnvironment.h"
 #include "client/FlushDelegate.h"
+#include "client/QueuedRecord.h"
 #include "client/ReadWriteLock.h"
 #include "client/SerialQueue.h"
 #include "client/VeltraceIdentity.h"
@@ -25,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace veltrace {
@@ -175,7 +177,7 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     };
     // Assembles and stores the events, in order, on the tracking queue.
     void assemble(std::deque<PendingTrack> tracks);
-    std::vector<RecordMap> loadBatch(FlushType type, std::int64_t batchSize);
+    std::vector<QueuedRecord> loadBatch(FlushType type, std::int64_t batchSize);
     static std::string groupCacheKey(const std::string& groupKey, const VeltraceType& groupID);
 
     // Guarded by readWriteLock_.
@@ -215,7 +217,7 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     // The tracks waiting for the queued step that stores them; guarded by batchMutex_.
     std::shared_ptr<std::deque<PendingTrack>> openBatch_;
     // Tracking queue only: rows a flush cycle has read and not yet seen answered.
-    std::map<FlushType, std::vector<std::int32_t>> inFlight_;
+    std::map<FlushType, std::unordered_set<std::int32_t>> inFlight_;
     // Declared last so that they are destroyed first, while everything their work touches still exists.
     std::unique_ptr<SerialQueue> networkQueue_;
     std::unique_ptr<SerialQueue> trackingQueue_;

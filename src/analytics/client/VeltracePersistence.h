@@ -23,7 +23,7 @@
 namespace veltrace {
 
 class VeltracePersistence {
-public:
+  public:
     static constexpr std::string_view suiteName = "Veltrace";
     static constexpr std::int64_t allEntities = std::numeric_limits<std::int64_t>::max();
 
@@ -40,8 +40,12 @@ public:
     void saveEntities(PersistenceType type, const std::vector<RecordMap>& entities, bool flag = false);
     // Oldest first, each with its row id under "id". With excludeAutomaticEvents, events named "$ae_…"
     // are left out (and stay queued). People records carry the current distinct id under "$distinct_id".
-    std::vector<RecordMap> loadEntitiesInBatch(PersistenceType type, std::int64_t batchSize = allEntities, bool flag = false,
-                                               bool excludeAutomaticEvents = false);
+    std::vector<RecordMap> loadEntitiesInBatch(PersistenceType type, std::int64_t batchSize = allEntities,
+                                               bool flag = false, bool excludeAutomaticEvents = false);
+    // The same records ready to send: as stored, each with its id, people records with the current
+    // distinct id; without decoding events and groups.
+    std::vector<QueuedRecord> loadQueuedRecords(PersistenceType type, std::int64_t batchSize,
+                                                bool excludeAutomaticEvents = false);
     void removeEntitiesInBatch(PersistenceType type, const std::vector<std::int32_t>& ids);
     // Marks the people records queued while the user was unidentified as ready to send.
     void identifyPeople();
@@ -68,7 +72,7 @@ public:
     // nothing without a caches folder or for an instance name that cannot be part of a file name.
     std::optional<std::filesystem::path> legacyFilePath(std::string_view kind) const;
 
-private:
+  private:
     bool needMigration() const;
     std::optional<VeltraceType> unarchiveWithType(std::string_view kind) const;
     std::optional<VeltraceType> unarchiveWithFilePath(const std::filesystem::path& path) const;
@@ -80,4 +84,4 @@ private:
     VTDB vtdb_;
 };
 
-}  // namespace veltrace
+} // namespace veltrace
