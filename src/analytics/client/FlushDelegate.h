@@ -1,9 +1,12 @@
 #pragma once
 
 #include "client/FlushType.h"
+#include "client/ServerProxyResource.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace veltrace {
@@ -28,6 +31,14 @@ class VeltraceDelegate {
   public:
     virtual ~VeltraceDelegate() = default;
     virtual bool willFlush() = 0;
+};
+
+// Supplies extra header fields and query items for every request of an instance, for a collector that
+// fronts the service. Thread safety: called on the instance's network queue.
+class VeltraceProxyServerDelegate {
+  public:
+    virtual ~VeltraceProxyServerDelegate() = default;
+    virtual std::optional<ServerProxyResource> proxyResource(const std::string& instanceName) = 0;
 };
 
 } // namespace veltrace

@@ -656,7 +656,15 @@ void VeltraceInstance::flush(bool performFullFlush, Completion completion) {
                         self->flushReleased(type, ids);
                         continue;
                     }
-                    self->flushInstance_->flushQueue(records, type, {}, {});
+                    HeaderFields headers;
+                    QueryItems queryItems;
+                    const auto proxy =
+                        self->readWriteLock_.read([&] { return self->state_.proxyServerDelegate.lock(); });
+                    if (const auto resource = proxy ? proxy->proxyResource(self->name_) : std::nullopt) {
+                        headers = resource->headers;
+                        queryItems = resource->queryItems.value_or(QueryItems{});
+                    }
+                    self->flushInstance_->flushQueue(records, type, headers, queryItems);
                 }
                 self->callCompletion(std::move(completion));
             });
@@ -724,6 +732,10 @@ void VeltraceInstance::setServerURL(std::string serverURL) {
 
 void VeltraceInstance::setDelegate(std::weak_ptr<VeltraceDelegate> delegate) {
     readWriteLock_.write([&] { state_.delegate = std::move(delegate); });
+}
+
+void VeltraceInstance::setProxyServerDelegate(std::weak_ptr<VeltraceProxyServerDelegate> delegate) {
+    readWriteLock_.write([&] { state_.proxyServerDelegate = std::move(delegate); });
 }
 
 void VeltraceInstance::applicationDidBecomeActive() {

@@ -119,6 +119,7 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     std::string serverURL() const;
     void setServerURL(std::string serverURL);
     void setDelegate(std::weak_ptr<VeltraceDelegate> delegate);
+    void setProxyServerDelegate(std::weak_ptr<VeltraceProxyServerDelegate> delegate);
 
     // The application became active / is about to stop being active.
     void applicationDidBecomeActive();
@@ -193,6 +194,7 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
         std::optional<bool> optOutStatus;
         std::map<std::string, std::shared_ptr<Group>> groups;
         std::weak_ptr<VeltraceDelegate> delegate;
+        std::weak_ptr<VeltraceProxyServerDelegate> proxyServerDelegate;
     };
     // A new anonymous identity, with super properties and timed events emptied.
     void resetToAnonymous(State& state) const;

@@ -84,6 +84,26 @@ TEST_F(FlushTest, FullFlushSendsEverythingInBatchesOfFiftyAndATimerFlushTheOldes
     EXPECT_EQ(collector.connectionCount(), 1u) << "consecutive batches reuse one connection";
 }
 
+TEST_F(FlushTest, AProxyDelegateAddsItsHeadersAndQueryItems) {
+    struct Proxy : VeltraceProxyServerDelegate {
+        std::optional<ServerProxyResource> proxyResource(const std::string& name) override {
+            asked = name;
+            return ServerProxyResource{std::vector<QueryItem>{{"key", "a+b"}}, {{"Content-Type", "text/plain"}}};
+        }
+        std::string asked;
+    };
+    make();
+    auto proxy = std::make_shared<Proxy>();
+    rig.instance->setProxyServerDelegate(proxy);
+    trackEvents(1);
+    flush(true);
+    ASSERT_EQ(collector.requests().size(), 1u);
+    const auto request = collector.requests().front();
+    EXPECT_EQ(request.query, "ip=1&key=a%2Bb");
+    EXPECT_EQ(request.headers.value("Content-Type"), "text/plain");
+    EXPECT_EQ(proxy->asked, testToken);
+}
+
 TEST_F(FlushTest, BatchSizeIsCappedAtFifty) {
     make();
     rig.instance->setFlushBatchSize(100);
