@@ -1,8 +1,10 @@
-# Entry points: make run, make test, make bench. Each installs missing Debian packages first.
+# Entry points: make run, make test, make bench, make install, make package. Each installs missing Debian
+# packages first.
 JOBS ?= $(shell nproc)
 BUILD := build
+PREFIX ?= /usr/local
 
-.PHONY: all bootstrap configure build run test test-app test-sanitizers bench clean
+.PHONY: all bootstrap configure build run test test-app test-sanitizers bench install package clean
 
 all: build
 
@@ -34,6 +36,15 @@ test-sanitizers: bootstrap
 
 bench: build
 	scripts/bench
+
+# The program, its desktop entry, icons, AppStream metainfo and manual page under $(PREFIX) (DESTDIR is
+# honoured for staged installs).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# build/lumarex_<version>_<arch>.deb, its library dependencies computed by dpkg-shlibdeps.
+package: build
+	cd $(BUILD) && cpack
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan

@@ -1,5 +1,6 @@
 #include "app/AboutDialog.h"
 
+#include "app/ApplicationIcon.h"
 #include "app/Maker.h"
 
 #include <QApplication>
@@ -15,7 +16,11 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 
     auto* icon = new QLabel(this);
     icon->setObjectName("icon");
-    icon->setPixmap(applicationIcon().scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Drawn at the size it is shown, in device pixels, so it is sharp on a scaled desktop too.
+    const qreal scale = devicePixelRatioF();
+    QPixmap pixmap = QPixmap::fromImage(ApplicationIcon::image(qRound(96 * scale)));
+    pixmap.setDevicePixelRatio(scale);
+    icon->setPixmap(pixmap);
     icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
 
@@ -58,17 +63,6 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-// The resources live in a static library, whose registration the linker would drop unasked.
-static void registerResources() {
-    static const bool registered = [] {
-        Q_INIT_RESOURCE(resources);
-        return true;
-    }();
-    (void)registered;
-}
-
 QPixmap AboutDialog::applicationIcon() {
-    registerResources();
-    QPixmap icon(QStringLiteral(":/AppIcon.png"));
-    return icon.isNull() ? QPixmap() : icon;
+    return QPixmap::fromImage(ApplicationIcon::image(256));
 }

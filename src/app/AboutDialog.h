@@ -13,6 +13,6 @@ public:
 
     explicit AboutDialog(QWidget* parent = nullptr);
 
-    // The image named "AppIcon", or an empty image when there is none.
+    // The application icon (ApplicationIcon) at 256 pixels, or an empty image when there is none.
     static QPixmap applicationIcon();
 };

@@ -49,14 +49,16 @@ AppDelegate::Platform AppDelegate::standardPlatform() {
     };
     // Read on the GUI thread: the pool thread only starts it.
     const QString program = QCoreApplication::applicationFilePath();
-    platform.openNewCopy = [program] { return startDetached(program); };
+    // The new copy must not hand over to this one, which quits a second later.
+    platform.openNewCopy = [program] { return startDetached(program, {QStringLiteral("--replace")}); };
     platform.terminate = [] { QCoreApplication::quit(); };
     return platform;
 }
 
-QString AppDelegate::startDetached(const QString& program) {
+QString AppDelegate::startDetached(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.setProgram(program);
+    process.setArguments(arguments);
     if (process.startDetached())
         return {};
     return process.errorString();

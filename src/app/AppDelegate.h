@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -50,11 +51,12 @@ class AppDelegate : public QObject {
     };
 
     // The real thing: the process's trust answer, the X11 global monitor and the application's event
-    // filter over the shared key translator, a message box, a detached start of this executable, and
+    // filter over the shared key translator, a message box, a detached start of this executable with
+    // --replace (so it takes the command socket instead of handing over to this copy), and
     // QCoreApplication::quit. Needs the application object.
     static Platform standardPlatform();
-    // Starts `program` detached, with no arguments; the error's description or an empty text.
-    static QString startDetached(const QString& program);
+    // Starts `program` detached with `arguments`; the error's description or an empty text.
+    static QString startDetached(const QString& program, const QStringList& arguments = {});
     static QString restartAlertText();
     static QString restartAlertInformativeText();
 

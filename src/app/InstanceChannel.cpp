@@ -1,20 +1,30 @@
 #include "app/InstanceChannel.h"
 
+#include "app/CommandSocket.h"
+#include "app/SingleInstance.h"
+
 #include <QDir>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 
 #include <unistd.h>
-
-#include <cstdio>
 
 namespace {
 constexpr qsizetype maxCommandLength = 64;
 }
 
-InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {}
+InstanceChannel::InstanceChannel(std::unique_ptr<CommandSocket> socket, Handler handler, QObject* parent)
+    : QObject(parent), socket_(std::move(socket)), handler_(std::move(handler)) {
+    if (!socket_)
+        return;
+    notifier_ = new QSocketNotifier(socket_->fd(), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &InstanceChannel::acceptConnections);
+}
 
-InstanceChannel::~InstanceChannel() = default;
+InstanceChannel::~InstanceChannel() {
+    if (notifier_)
+        notifier_->setEnabled(false);
+}
 
 QString InstanceChannel::serverName() {
     QString display = qEnvironmentVariable("DISPLAY");
@@ -28,61 +38,67 @@ QString InstanceChannel::serverName() {
     return QDir(folder).filePath(QStringLiteral("lumarex-%1-%2").arg(getuid()).arg(display));
 }
 
-bool InstanceChannel::listen(Handler handler) {
-    handler_ = std::move(handler);
-    server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    const QString name = serverName();
-    QLocalServer::removeServer(name); // an older instance gives way to this one
-    if (!server_->listen(name)) {
-        std::fprintf(stderr, "lumarex: cannot listen for commands on %s: %s\n", qPrintable(name),
-                     qPrintable(server_->errorString()));
-        return false;
-    }
-    connect(server_.get(), &QLocalServer::newConnection, this, &InstanceChannel::acceptConnection);
-    return true;
-}
-
-void InstanceChannel::acceptConnection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > maxCommandLength)
-                    socket->disconnectFromServer();
+void InstanceChannel::acceptConnections() {
+    for (int fd = socket_->accept(); fd >= 0; fd = socket_->accept()) {
+        auto* connection = new QLocalSocket(this);
+        if (!connection->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete connection;
+            continue;
+        }
+        connect(connection, &QLocalSocket::disconnected, connection, &QObject::deleteLater);
+        connect(connection, &QLocalSocket::readyRead, this, [this, connection] {
+            if (!connection->canReadLine()) {
+                if (connection->bytesAvailable() > maxCommandLength)
+                    connection->disconnectFromServer();
                 return;
             }
-            const QString command = QString::fromUtf8(socket->readLine(maxCommandLength)).trimmed();
+            const QString command = QString::fromUtf8(connection->readLine(maxCommandLength)).trimmed();
             const bool done = handler_ && handler_(command);
-            socket->write(done ? "ok\n" : "refused\n");
-            socket->flush();
-            socket->disconnectFromServer();
+            connection->write(done ? "ok\n" : "refused\n");
+            connection->flush();
+            connection->disconnectFromServer();
         });
     }
 }
 
-bool InstanceChannel::send(const QString& command, QString* error, int timeoutMs) {
-    QLocalSocket socket;
-    socket.connectToServer(serverName());
-    if (!socket.waitForConnected(timeoutMs)) {
-        *error = QStringLiteral("no running Lumarex instance on display %1 (%2)")
-                     .arg(qEnvironmentVariable("DISPLAY"), socket.errorString());
-        return false;
+bool InstanceChannel::send(const QString& command, QString* error, std::chrono::milliseconds timeout) {
+    const QString path = serverName();
+    const QString display = qEnvironmentVariable("DISPLAY");
+    const CommandSocket::Reply reply =
+        CommandSocket::request(path.toStdString(), command.toStdString(), timeout);
+    switch (reply.outcome) {
+    case CommandSocket::Outcome::Answered:
+        return true;
+    case CommandSocket::Outcome::Refused:
+        *error = QStringLiteral("the running Lumarex does not know the command '%1'").arg(command);
+        break;
+    case CommandSocket::Outcome::NoInstance:
+        *error = QStringLiteral("no running Lumarex instance on display %1").arg(display);
+        break;
+    case CommandSocket::Outcome::Stale:
+        *error = QStringLiteral("no running Lumarex instance on display %1 (the last one ended without "
+                                "closing its command socket)")
+                     .arg(display);
+        break;
+    case CommandSocket::Outcome::Closed:
+        *error = QStringLiteral("the Lumarex on display %1 closed the connection without answering (it is "
+                                "probably quitting)")
+                     .arg(display);
+        break;
+    case CommandSocket::Outcome::NotASocket:
+        *error = QStringLiteral("%1 is not a command socket, so no running Lumarex can be reached (something "
+                                "else has a file of that name)")
+                     .arg(path);
+        break;
+    case CommandSocket::Outcome::NoAnswer:
+        *error = QStringLiteral("the Lumarex running on display %1 did not answer within %2")
+                     .arg(display, QString::fromStdString(SingleInstance::describeDuration(timeout)));
+        break;
+    case CommandSocket::Outcome::Failed:
+        *error = QStringLiteral("cannot reach the Lumarex on display %1: %2")
+                     .arg(display, QString::fromStdString(reply.detail));
+        break;
     }
-    socket.write((command + u'\n').toUtf8());
-    if (!socket.waitForBytesWritten(timeoutMs)) {
-        *error = QStringLiteral("could not send the command: %1").arg(socket.errorString());
-        return false;
-    }
-    while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(timeoutMs)) {
-            *error = QStringLiteral("the running instance did not answer: %1").arg(socket.errorString());
-            return false;
-        }
-    }
-    if (socket.readLine().trimmed() != "ok") {
-        *error = QStringLiteral("the running instance does not know the command '%1'").arg(command);
-        return false;
-    }
-    return true;
+    return false;
 }

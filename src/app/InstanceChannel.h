@@ -1,39 +1,45 @@
 #pragma once
 
+#include "app/CommandSocket.h"
+
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
-class QLocalServer;
+class QSocketNotifier;
 
-// The local socket through which `lumarex --show` and friends reach the instance running on the same
-// display for the same user. The newest instance takes the name over, so a plain launch always
-// starts afresh. Thread-safety: GUI thread only.
+// The command channel of the running instance: `lumarex --show` and friends, and a second plain launch,
+// reach it through its CommandSocket, one command line per connection, answered "ok" or "refused".
+// Thread-safety: GUI thread only (send() is safe from any thread).
 class InstanceChannel : public QObject {
     Q_OBJECT
 public:
-    explicit InstanceChannel(QObject* parent = nullptr);
-    ~InstanceChannel() override;
-
-    // The socket name for the current user and $DISPLAY.
-    static QString serverName();
-
     // Carries out a received command; false when it is not one the instance knows. The sender is told
     // which, so a refused command is reported where it was given.
     using Handler = std::function<bool(const QString& command)>;
 
-    // Starts listening; false (with a line on standard error) when the socket cannot be made.
-    bool listen(Handler handler);
+    // Serves `socket` (which may be null: then nothing is served).
+    explicit InstanceChannel(std::unique_ptr<CommandSocket> socket, Handler handler,
+                             QObject* parent = nullptr);
+    ~InstanceChannel() override;
 
-    // Client side: delivers `command` and waits for the instance to acknowledge it. On failure returns
-    // false and says why in `error`.
-    static bool send(const QString& command, QString* error, int timeoutMs = 3000);
+    bool isListening() const { return socket_ != nullptr; }
+
+    // The socket path for the current user and $DISPLAY.
+    static QString serverName();
+
+    // Client side: delivers `command` and waits for the instance to carry it out. On failure returns
+    // false and says why in `error`, in words.
+    static bool send(const QString& command, QString* error,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
 private:
-    void acceptConnection();
+    void acceptConnections();
 
-    std::unique_ptr<QLocalServer> server_;
+    std::unique_ptr<CommandSocket> socket_;
     Handler handler_;
+    QSocketNotifier* notifier_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "app/ContentView.h"
 #include "app/InstanceChannel.h"
 #include "app/QuorvelApp.h"
+#include "app/SingleInstance.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
 #include "platform/x11/X11Connection.h"
@@ -76,6 +77,19 @@ int main(int argc, char** argv) {
 
     if (!haveX11Display())
         return 1;
+
+    // One instance per user and display, decided before the toolkit starts: a hand-over costs next to
+    // nothing, and no window flashes up.
+    const SingleInstance::Start start = commandLine.replace      ? SingleInstance::Start::Replace
+                                        : commandLine.background ? SingleInstance::Start::Background
+                                                                 : SingleInstance::Start::Normal;
+    SingleInstance::Claim claim =
+        SingleInstance::claim(InstanceChannel::serverName().toStdString(), start, std::getenv("DISPLAY"));
+    for (const std::string& message : claim.messages)
+        std::fprintf(stderr, "lumarex: %s\n", message.c_str());
+    if (claim.handedOver)
+        return 0;
+
     // The overlay and the input monitors speak X11 directly, so the toolkit must too.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -94,6 +108,6 @@ int main(int argc, char** argv) {
     QObject::connect(quorvel.mainWindow(), &ContentView::highlightButtonClicked,
                      [] { Analytics::shared().track("highlightButton clicked"); });
     quorvel.setDelegate(&delegate);
-    quorvel.start();
+    quorvel.start(std::move(claim.socket), !commandLine.background);
     return app.exec();
 }

@@ -1,6 +1,6 @@
 #include "app/AboutDialog.h"
 #include "app/ContentView.h"
-#include "app/InstanceChannel.h"
+#include "app/AutostartEntry.h"
 #include "app/QuorvelApp.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 
 namespace {
 
@@ -24,18 +23,21 @@ using namespace fakes;
 
 class MainWindowTest : public testing::Test, protected FakeOverlayRig {
 protected:
-    MainWindowTest() : app(overlay, settings) {}
+    MainWindowTest() : app(overlay, settings, AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
 
     QuorvelApp app;
 };
 
-TEST_F(MainWindowTest, ApplicationMenuHoldsAboutThenUpdatesThenQuit) {
+TEST_F(MainWindowTest, ApplicationMenuHoldsAboutThenUpdatesThenStartAtLoginThenQuit) {
     const QList<QAction*> actions = app.applicationMenu()->actions();
-    ASSERT_EQ(actions.size(), 4);
+    ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(actions[0]->text(), "About Quorvel");
     EXPECT_EQ(actions[1]->text(), QString::fromUtf8("Check for Updates\u2026"));
     EXPECT_TRUE(actions[2]->isSeparator());
-    EXPECT_TRUE(actions[3]->text().contains("Quit"));
+    EXPECT_EQ(actions[3]->text(), "Start at Login");
+    EXPECT_TRUE(actions[3]->isCheckable());
+    EXPECT_TRUE(actions[4]->isSeparator());
+    EXPECT_TRUE(actions[5]->text().contains("Quit"));
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed()) << "closing the window leaves the program running";
 }
 
@@ -98,31 +100,19 @@ TEST_F(MainWindowTest, CommandsFromOtherInvocationsDriveTheOverlay) {
     EXPECT_TRUE(overlay.isVisible());
     EXPECT_TRUE(app.perform("hide"));
     EXPECT_FALSE(overlay.isVisible());
+    EXPECT_TRUE(app.perform("ping")) << "a start at login asks whether one runs";
+    EXPECT_FALSE(overlay.isVisible());
     EXPECT_FALSE(app.perform("explode"));
 }
 
-TEST(InstanceChannelTest, DeliversACommandAndReportsAMissingInstance) {
-    qputenv("DISPLAY", QByteArray(":channel-test-") + QByteArray::number(QCoreApplication::applicationPid()));
-    QString error;
-    EXPECT_FALSE(InstanceChannel::send("show", &error, 500));
-    EXPECT_TRUE(error.contains("no running Lumarex instance")) << error.toStdString();
-
-    InstanceChannel server;
-    QStringList received;
-    ASSERT_TRUE(server.listen([&](const QString& command) {
-        received << command;
-        return command == u"toggle";
-    }));
-    const auto sendWhileServing = [](const QString& command, QString* sendError) {
-        auto sent = std::async(std::launch::async, [&] { return InstanceChannel::send(command, sendError, 5000); });
-        while (sent.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return sent.get();
-    };
-    EXPECT_TRUE(sendWhileServing("toggle", &error));
-    EXPECT_FALSE(sendWhileServing("explode", &error)) << "a command the instance does not know is refused";
-    EXPECT_TRUE(error.contains("explode")) << error.toStdString();
-    EXPECT_EQ(received, QStringList({"toggle", "explode"}));
+TEST_F(MainWindowTest, SettingsCommandBringsTheWindowBack) {
+    app.start(nullptr, false);
+    EXPECT_FALSE(app.mainWindow()->isVisible()) << "--background opens no window";
+    EXPECT_TRUE(app.perform("settings"));
+    EXPECT_TRUE(app.mainWindow()->isVisible());
+    app.mainWindow()->close();
+    EXPECT_TRUE(app.perform("settings"));
+    EXPECT_TRUE(app.mainWindow()->isVisible());
 }
 
 } // namespace

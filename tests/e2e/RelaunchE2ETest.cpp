@@ -137,6 +137,15 @@ TEST_F(RelaunchE2ETest, RestartNowStartsANewCopyAndTheOldOneQuits) {
         mainWindowName, [](const std::optional<WindowInfo>& w) { return w && w->viewable; }, 5s));
     EXPECT_EQ(windowPids(), std::vector<int>{newPid}) << "only the new copy remains";
     EXPECT_FALSE(windows.waitForViewable(alertName, 2s)) << "trusted at its launch: no alert in the new copy";
+
+    // The new copy took the command socket, and the old one's exit left it in place: the control options
+    // reach the one copy that runs.
+    Environment env = sandbox.environment(server.displayName());
+    const auto hide = AppProcess::run(LUMAREX_BINARY_PATH, {"--hide"}, env);
+    EXPECT_TRUE(hide.status.ok()) << hide.err;
+    const auto quit = AppProcess::run(LUMAREX_BINARY_PATH, {"--quit"}, env);
+    EXPECT_TRUE(quit.status.ok()) << quit.err;
+    EXPECT_TRUE(windows.waitForGone(mainWindowName, 10s)) << "--quit ends the new copy";
 }
 
 TEST_F(RelaunchE2ETest, FailedRestartIsReportedAndTheProgramKeepsRunning) {

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <functional>
+#include <memory>
+
+class CursorHighlightWindow;
+class QAction;
+class QMenu;
+
+// The icon in the desktop's tray (where it has one): each left click toggles the highlight, and its menu
+// has "Highlight Cursor" (checked while the overlay is visible, however it was switched), "Settings…",
+// "Check for Updates…", "Start at Login", "About Quorvel" and "Quit". The last four are the application
+// menu's own actions, so they are enabled and checked alike in both places. The toggles here drive the
+// overlay directly, like the keyboard shortcut: only the toolbar button reports its presses.
+// Thread-safety: GUI thread only.
+class TrayIcon : public QObject {
+    Q_OBJECT
+  public:
+    struct Actions {
+        QAction* checkForUpdates = nullptr;
+        QAction* startAtLogin = nullptr;
+        QAction* about = nullptr;
+        QAction* quit = nullptr;
+    };
+
+    TrayIcon(CursorHighlightWindow& overlay, Actions actions, std::function<void()> openSettings,
+             QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    // Shows the icon; on a desktop without a tray nothing shows, and the toolkit puts the icon in a tray
+    // that appears later.
+    void show();
+
+    QSystemTrayIcon& systemTrayIcon() { return *icon_; }
+    QMenu* menu() const { return menu_.get(); }
+    QAction* highlightAction() const { return highlight_; }
+    QAction* settingsAction() const { return settings_; }
+
+    // What a click on the icon does.
+    void handleActivation(QSystemTrayIcon::ActivationReason reason);
+
+  private:
+    CursorHighlightWindow& overlay_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QSystemTrayIcon> icon_;
+    QAction* highlight_ = nullptr;
+    QAction* settings_ = nullptr;
+};
