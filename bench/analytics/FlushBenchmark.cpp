@@ -9,6 +9,8 @@
 #include "client/Veltrace.h"
 #include "client/VeltracePersistence.h"
 
+#include "ScratchHome.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -26,24 +28,6 @@ namespace {
 
 constexpr const char* token = "0123456789abcdef0123456789abcdef";
 constexpr int events = 10'000;
-
-class ScratchHome {
-  public:
-    ScratchHome() {
-        const char* base = std::getenv("VELTRACE_BENCH_DIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/veltrace-bench-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
-        ::setenv("XDG_CACHE_HOME", (path_ / "cache").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (path_ / "config").c_str(), 1);
-    }
-    ~ScratchHome() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 test::Collector& collector() {
     static test::Collector server;
@@ -70,7 +54,7 @@ void queueEvents(VeltraceInstance& instance) {
 void BM_FullFlush10000Events(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        bench::ScratchHome home;
         auto instance = makeInstance();
         queueEvents(*instance);
         collector().clearRequests();
@@ -95,7 +79,7 @@ void BM_FullFlush10000Events(benchmark::State& state) {
 void BM_BareCurlPostsAndSqliteDeletes(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        bench::ScratchHome home;
         auto instance = makeInstance();
         queueEvents(*instance);
         const auto dbPath = *instance->persistence().vtdb().pathToDb();

@@ -1,6 +1,8 @@
 // Speed of the event queue store against plain SQLite doing the same work.
 #include "client/VTDB.h"
 
+#include "ScratchHome.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -14,25 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh caches folder per benchmark, removed afterwards; under $VELTRACE_BENCH_DIR (default /tmp), so
-// that the same run can be made on a disk and on a memory file system, where syncing costs nothing.
-class ScratchCaches {
-  public:
-    ScratchCaches() {
-        const char* base = std::getenv("VELTRACE_BENCH_DIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/veltrace-bench-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
-        ::setenv("XDG_CACHE_HOME", path_.c_str(), 1);
-    }
-    ~ScratchCaches() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
 // About the size of an assembled event with its automatic properties.
 std::string typicalRecord() {
     std::string record = R"({"event":"highlightButton clicked","properties":{)";
@@ -43,7 +26,7 @@ std::string typicalRecord() {
 }
 
 void BM_VTDBInsertRow(benchmark::State& state) {
-    ScratchCaches caches;
+    bench::ScratchHome caches;
     VTDB store("benchtoken");
     const auto record = typicalRecord();
     for (auto _ : state)
@@ -54,7 +37,7 @@ void BM_VTDBInsertRow(benchmark::State& state) {
 // The same INSERT done by hand: prepare, bind, step and finalize per row, on a database with the same
 // pragmas, schema and index.
 void BM_PlainSqliteInsert(benchmark::State& state) {
-    ScratchCaches caches;
+    bench::ScratchHome caches;
     sqlite3* db = nullptr;
     sqlite3_open_v2((caches.path() / "plain.sqlite").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                     nullptr);
@@ -83,7 +66,7 @@ void BM_PlainSqliteInsert(benchmark::State& state) {
 
 // Reading one flush batch from a long queue.
 void BM_VTDBReadRows50Of100000(benchmark::State& state) {
-    ScratchCaches caches;
+    bench::ScratchHome caches;
     VTDB store("benchtoken");
     {
         // Filled in one transaction through a side connection: 100 000 single inserts would take minutes.

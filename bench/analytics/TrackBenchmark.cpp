@@ -3,6 +3,8 @@
 #include "client/Veltrace.h"
 #include "client/VeltracePersistence.h"
 
+#include "ScratchHome.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -19,26 +21,6 @@ namespace {
 
 constexpr const char* token = "0123456789abcdef0123456789abcdef";
 
-// Caches and configuration in a fresh folder under $VELTRACE_BENCH_DIR (default /tmp), so that the same
-// run can be made on a disk and on a memory file system.
-class ScratchHome {
-  public:
-    ScratchHome() {
-        const char* base = std::getenv("VELTRACE_BENCH_DIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/veltrace-bench-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
-        ::setenv("XDG_CACHE_HOME", (path_ / "cache").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (path_ / "config").c_str(), 1);
-    }
-    ~ScratchHome() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
 std::shared_ptr<VeltraceInstance> makeInstance() {
     VeltraceInstance::Options options;
     options.token = token;
@@ -52,7 +34,7 @@ void drain(VeltraceInstance& instance) {
 
 // The caller's side of track(): the opt-out check, the time stamp and the hand-over to the queue.
 void BM_TrackCall(benchmark::State& state) {
-    ScratchHome home;
+    bench::ScratchHome home;
     auto instance = makeInstance();
     for (auto _ : state)
         instance->track("highlightButton clicked");
@@ -63,7 +45,7 @@ void BM_TrackCall(benchmark::State& state) {
 // One event from the call (what the toolbar button's handler does after showing or hiding the overlay)
 // until its record is stored, with the queue idle before it.
 void BM_OneEventCallToStoredRow(benchmark::State& state) {
-    ScratchHome home;
+    bench::ScratchHome home;
     auto instance = makeInstance();
     drain(*instance);
     for (auto _ : state) {
@@ -77,7 +59,7 @@ void BM_TrackToStoredRow(benchmark::State& state) {
     const auto events = state.range(0);
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        bench::ScratchHome home;
         auto instance = makeInstance();
         drain(*instance);
         state.ResumeTiming();
@@ -93,7 +75,7 @@ void BM_TrackToStoredRow(benchmark::State& state) {
 
 // One record exactly as the client stores it.
 std::string storedRecord() {
-    ScratchHome home;
+    bench::ScratchHome home;
     auto instance = makeInstance();
     instance->track("highlightButton clicked");
     drain(*instance);
@@ -124,7 +106,7 @@ void BM_PlainSqliteStoreSameRecords(benchmark::State& state) {
     }
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        bench::ScratchHome home;
         sqlite3* db = nullptr;
         sqlite3_open_v2((home.path() / "plain.sqlite").c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -166,7 +148,7 @@ long peakResidentKiB() {
 // (--benchmark_filter=BM_PeakMemory), since the peak is the process's.
 void BM_PeakMemoryAfter100000Events(benchmark::State& state) {
     for (auto _ : state) {
-        ScratchHome home;
+        bench::ScratchHome home;
         auto instance = makeInstance();
         for (int i = 0; i < 100'000; ++i)
             instance->track("highlightButton clicked");
