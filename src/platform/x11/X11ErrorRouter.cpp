@@ -36,11 +36,8 @@ int route(Display* display, XErrorEvent* event) {
     return 0;
 }
 
-// Once for the process: when the server goes away every connection breaks at about the same time.
-int reportBrokenConnection(Display* display) {
-    static std::atomic<bool> reported{false};
-    if (!reported.exchange(true))
-        std::fprintf(stderr, "lumarex: lost the connection to the X server %s\n", DisplayString(display));
+int reportIOError(Display* display) {
+    X11ErrorRouter::reportBrokenConnection(DisplayString(display));
     // What then happens is the connection's exit handler's choice: Xlib's own ends the process.
     return 0;
 }
@@ -51,8 +48,14 @@ void X11ErrorRouter::install() {
     static std::once_flag once;
     std::call_once(once, [] {
         XSetErrorHandler(route);
-        XSetIOErrorHandler(reportBrokenConnection);
+        XSetIOErrorHandler(reportIOError);
     });
+}
+
+void X11ErrorRouter::reportBrokenConnection(const char* displayName) {
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true))
+        std::fprintf(stderr, "lumarex: lost the connection to the X server %s; quitting\n", displayName);
 }
 
 void X11ErrorRouter::setHandler(Display* display, Handler handler) {

@@ -22,6 +22,9 @@ public:
 
     // Installs the process-wide handlers; calling it again changes nothing.
     static void install();
+    // Says once for the process, on standard error, that the connection to the server broke: when the
+    // server goes away every connection breaks at about the same time.
+    static void reportBrokenConnection(const char* displayName);
     // Replaces the handler of `display`; an empty one removes it. Call from the thread that reads it.
     static void setHandler(Display* display, Handler handler);
 };

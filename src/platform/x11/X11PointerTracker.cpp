@@ -2,11 +2,15 @@
 
 #include "platform/x11/X11ErrorRouter.h"
 
+#include <xcb/xcb.h>
+
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
@@ -17,12 +21,28 @@ namespace {
 constexpr int leftButton = 1;
 constexpr unsigned pressBit = 1;
 constexpr unsigned motionBit = 2;
+constexpr std::uint8_t xcbError = 0;
+constexpr std::uint8_t xcbGenericEvent = 35;
 
+// One read takes every expiration or wake-up counted so far.
 void drain(int fd) {
     std::uint64_t count = 0;
-    while (::read(fd, &count, sizeof count) > 0) {
-    }
+    [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
 }
+
+// The first 32 bytes of an XInput 2 raw event as they come off the wire; xcb keeps them in place.
+struct RawEventHead {
+    std::uint8_t responseType;
+    std::uint8_t extension;
+    std::uint16_t sequence;
+    std::uint32_t length;
+    std::uint16_t eventType;
+    std::uint16_t deviceId;
+    std::uint32_t time;
+    std::uint32_t detail;
+};
+
+void freeReply(void* reply) { std::free(reply); }
 
 } // namespace
 
@@ -43,6 +63,9 @@ X11PointerTracker::X11PointerTracker(const std::string& displayName, std::functi
         XIQueryVersion(display, &major, &minor) != Success)
         return;
     xinputOpcode_ = opcode;
+    // Per-frame requests go out through xcb, which is leaner than Xlib's locking and reading around each
+    // call; so events (and errors) are read through xcb too, from its own queue.
+    XSetEventQueueOwner(display, XCBOwnsEventQueue);
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (timerFd_ < 0 || wakeFd_ < 0)
@@ -65,7 +88,7 @@ X11PointerTracker::~X11PointerTracker() {
     }
     // Xlib keeps a broken connection locked for good after its I/O error, so closing it would hang; the
     // server is gone and with it everything the connection held.
-    if (display_ && xcb_connection_has_error(XGetXCBConnection(display_.get())))
+    if (display_ && (broken_ || xcb_connection_has_error(XGetXCBConnection(display_.get()))))
         static_cast<void>(display_.release());
     if (timerFd_ >= 0)
         ::close(timerFd_);
@@ -131,32 +154,20 @@ void X11PointerTracker::wake() {
 }
 
 void X11PointerTracker::run() {
-    Display* display = display_.get();
-    X11ErrorRouter::setHandler(display, [this](const X11ErrorRouter::Error& error) {
-        // A move sent before we learnt that the window is gone; anything else is a real fault.
-        if (error.code != BadWindow || !error.resource)
-            return false;
-        if (error.resource == current_.window)
-            windowLost_ = true;
-        return error.resource == current_.window || error.resource == lostWindow_;
-    });
-    xcb_connection_t* xcb = XGetXCBConnection(display);
-    const int xfd = ConnectionNumber(display);
+    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
+    const int xfd = xcb_get_file_descriptor(xcb);
     for (;;) {
         applyWanted();
         if (current_.stop)
             break;
         selectEvents();
-        XFlush(display);
         if (xcb_connection_has_error(xcb)) {
             connectionLost();
             break;
         }
-        // A round trip may have left events in Xlib's queue, which poll() would not announce.
-        if (XEventsQueued(display, QueuedAlready) > 0) {
-            handleEvents();
+        // A reply's wait may have read events into xcb's queue, which poll() would not announce.
+        if (handleEvents(false))
             continue;
-        }
         pollfd fds[3] = {{xfd, POLLIN, 0}, {timerFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
@@ -171,14 +182,18 @@ void X11PointerTracker::run() {
             break;
         }
         if (fds[0].revents & POLLIN)
-            handleEvents();
+            handleEvents(true);
         if (fds[1].revents & POLLIN) {
             drain(timerFd_);
             if (mode_ != Mode::Idle)
                 frame(false);
         }
     }
-    X11ErrorRouter::setHandler(display, {});
+    {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+    }
+    changed_.notify_all();
 }
 
 void X11PointerTracker::applyWanted() {
@@ -210,8 +225,9 @@ void X11PointerTracker::applyWanted() {
     if (requests == acknowledged)
         return;
     // Everything sent (the selection too) has reached the server, and whatever it had for us is handled.
-    XSync(display_.get(), False);
-    handleEvents();
+    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
+    freeReply(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr));
+    handleEvents(false);
     {
         std::lock_guard lock(mutex_);
         acknowledged_ = requests;
@@ -219,38 +235,63 @@ void X11PointerTracker::applyWanted() {
     changed_.notify_all();
 }
 
-void X11PointerTracker::handleEvents() {
-    Display* display = display_.get();
+bool X11PointerTracker::handleEvents(bool read) {
+    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
+    bool any = false;
     bool moved = false;
-    while (XEventsQueued(display, QueuedAfterReading) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        XGenericEventCookie& cookie = event.xcookie;
-        if (cookie.type != GenericEvent || cookie.extension != xinputOpcode_ || !XGetEventData(display, &cookie))
-            continue;
-        if (cookie.evtype == XI_RawButtonPress && static_cast<const XIRawEvent*>(cookie.data)->detail == leftButton &&
-            current_.pressesWatched) {
-            std::lock_guard lock(handlerMutex_);
-            if (onLeftPress_)
-                onLeftPress_();
-        } else if (cookie.evtype == XI_RawMotion) {
-            moved = true;
+    for (;;) {
+        // Reads the socket once at most: after that everything is queued.
+        xcb_generic_event_t* event = read ? xcb_poll_for_event(xcb) : xcb_poll_for_queued_event(xcb);
+        read = false;
+        if (!event)
+            break;
+        any = true;
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (type == xcbError) {
+            const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
+            handleError(error->error_code, error->resource_id, error->major_code, error->minor_code);
+        } else if (type == xcbGenericEvent) {
+            const auto* raw = reinterpret_cast<const RawEventHead*>(event);
+            if (raw->extension == xinputOpcode_ && raw->eventType == XI_RawButtonPress &&
+                raw->detail == leftButton && current_.pressesWatched) {
+                std::lock_guard lock(handlerMutex_);
+                if (onLeftPress_)
+                    onLeftPress_();
+            } else if (raw->extension == xinputOpcode_ && raw->eventType == XI_RawMotion) {
+                moved = true;
+            }
         }
-        XFreeEventData(display, &cookie);
+        freeReply(event);
     }
     // However many motion events came, one frame; the frame timer takes over from there.
     if (moved && mode_ == Mode::Resting)
         frame(false);
+    return any;
+}
+
+void X11PointerTracker::handleError(int code, unsigned long resource, int request, int minorRequest) {
+    // A move sent before we learnt that the window is gone; anything else is a real fault.
+    if (code == BadWindow && resource && resource == current_.window) {
+        windowLost_ = true;
+        return;
+    }
+    if (code == BadWindow && resource && resource == lostWindow_)
+        return;
+    char text[256] = {};
+    XGetErrorText(display_.get(), code, text, sizeof text);
+    std::fprintf(stderr, "lumarex: X error: %s (request %d.%d)\n", text, request, minorRequest);
 }
 
 void X11PointerTracker::frame(bool force) {
-    Display* display = display_.get();
-    Window root = 0, child = 0;
-    int rootX = 0, rootY = 0, winX = 0, winY = 0;
-    unsigned int buttons = 0;
-    const bool onScreen = XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX,
-                                        &winY, &buttons);
-    // Errors of earlier moves arrive before the reply.
+    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
+    xcb_query_pointer_reply_t* reply =
+        xcb_query_pointer_reply(xcb, xcb_query_pointer(xcb, DefaultRootWindow(display_.get())), nullptr);
+    const bool onScreen = reply && reply->same_screen;
+    const int rootX = reply ? reply->root_x : 0;
+    const int rootY = reply ? reply->root_y : 0;
+    freeReply(reply);
+    // Errors of earlier moves were read before the reply.
+    handleEvents(false);
     if (windowLost_) {
         windowLost_ = false;
         lostWindow_ = current_.window;
@@ -271,12 +312,11 @@ void X11PointerTracker::frame(bool force) {
     setMode(Mode::Moving);
     // Move and raise in one request: nothing manages an override-redirect window's stacking, so it has to
     // stay above windows mapped since.
-    XWindowChanges changes = {};
-    changes.x = rootX - current_.width / 2;
-    changes.y = rootY - current_.height / 2;
-    changes.stack_mode = Above;
-    XConfigureWindow(display, current_.window, CWX | CWY | CWStackMode, &changes);
-    XFlush(display);
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(rootX - current_.width / 2),
+                                    static_cast<std::uint32_t>(rootY - current_.height / 2), XCB_STACK_MODE_ABOVE};
+    xcb_configure_window(xcb, static_cast<xcb_window_t>(current_.window),
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_STACK_MODE, values);
+    xcb_flush(xcb);
     moves_.fetch_add(1);
 }
 
@@ -329,15 +369,18 @@ void X11PointerTracker::selectEvents() {
     mask.mask_len = sizeof bits;
     mask.mask = bits;
     XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), &mask, 1);
+    XFlush(display_.get());
 }
 
 void X11PointerTracker::connectionLost() {
+    broken_ = true;
     {
         std::lock_guard lock(mutex_);
         running_ = false;
         resting_ = false;
     }
     changed_.notify_all();
+    X11ErrorRouter::reportBrokenConnection(DisplayString(display_.get()));
     if (onConnectionLost_)
         onConnectionLost_();
 }

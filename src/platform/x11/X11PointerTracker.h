@@ -70,7 +70,9 @@ private:
 
     void run();
     void applyWanted();
-    void handleEvents();
+    // Handles the events in xcb's queue, after reading the socket once when `read`; true if there were any.
+    bool handleEvents(bool read);
+    void handleError(int code, unsigned long resource, int request, int minorRequest);
     void frame(bool force);
     void setMode(Mode mode);
     void selectEvents();
@@ -102,6 +104,8 @@ private:
     Mode mode_ = Mode::Idle;
     unsigned long lostWindow_ = 0;
     bool windowLost_ = false;
+    // Read by the destructor once the thread has ended.
+    bool broken_ = false;
     bool haveLast_ = false;
     int lastX_ = 0;
     int lastY_ = 0;
