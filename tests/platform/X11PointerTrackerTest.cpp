@@ -15,6 +15,7 @@
 #include <csignal>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace testsupport;
@@ -71,6 +72,27 @@ public:
 private:
     Display* display_;
     unsigned long id_ = 0;
+};
+
+// Keeps the pointer circling fast through XTest from a thread and a connection of its own, for a busy
+// tracker.
+class CirclingPointer {
+public:
+    explicit CirclingPointer(const std::string& displayName)
+        : thread_([this, displayName] {
+              XConnection own(displayName);
+              XTestDriver driver(own);
+              while (!stop_)
+                  driver.circle(640, 400, 200, 240, 100ms, 4.0);
+          }) {}
+    ~CirclingPointer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 class X11PointerTrackerTest : public testing::Test {
@@ -145,13 +167,7 @@ TEST_F(X11PointerTrackerTest, OnlyLeftPressesReachTheHandlerEachOnce) {
 }
 
 TEST_F(X11PointerTrackerTest, StoppingAndFollowingAgainWhileThePointerCircles) {
-    std::atomic<bool> circling{true};
-    std::thread mover([&] {
-        XConnection own(server->displayName());
-        XTestDriver driver(own);
-        while (circling)
-            driver.circle(640, 400, 200, 240, 100ms, 4.0);
-    });
+    std::optional<CirclingPointer> circling(std::in_place, server->displayName());
     for (int round = 0; round < 20; ++round) {
         tracker.follow(window.id(), width, height);
         tracker.sync();
@@ -161,20 +177,13 @@ TEST_F(X11PointerTrackerTest, StoppingAndFollowingAgainWhileThePointerCircles) {
         EXPECT_EQ(tracker.moves(), moves) << "moved after stopFollowing() returned, round " << round;
     }
     tracker.follow(window.id(), width, height);
-    circling = false;
-    mover.join();
+    circling.reset();
     const auto at = input.pointer();
     EXPECT_TRUE(window.waitForOrigin(at.x - 50, at.y - 30)) << "follows again after the last stop";
 }
 
 TEST_F(X11PointerTrackerTest, EndsPromptlyWhileBusy) {
-    std::atomic<bool> circling{true};
-    std::thread mover([&] {
-        XConnection own(server->displayName());
-        XTestDriver driver(own);
-        while (circling)
-            driver.circle(640, 400, 200, 240, 100ms, 4.0);
-    });
+    CirclingPointer circling(server->displayName());
     for (int i = 0; i < 5; ++i) {
         std::atomic<int> presses{0};
         auto busy = std::make_unique<X11PointerTracker>(server->displayName(), [] {});
@@ -183,8 +192,6 @@ TEST_F(X11PointerTrackerTest, EndsPromptlyWhileBusy) {
         busy->sync();
         busy.reset(); // joins the thread; a hang here fails the test by its time-out
     }
-    circling = false;
-    mover.join();
 }
 
 TEST_F(X11PointerTrackerTest, WindowDestroyedBehindItsBackIsLeftAloneAndAnotherCanBeFollowed) {
