@@ -51,7 +51,8 @@ CursorHighlightWindow& CursorHighlightWindow::shared() {
         auto* tracker = new X11PointerTracker(connection->displayName(), [] {
             // The server went away (said on standard error): nothing can be shown any more.
             if (QCoreApplication* app = QCoreApplication::instance())
-                QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    app, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
         });
         SurfaceFactory factory = [connection, tracker](QSize size) -> std::unique_ptr<OverlaySurface> {
             return std::make_unique<X11OverlaySurface>(*connection, size, tracker);

@@ -29,7 +29,7 @@ constexpr int height = 60;
 
 // An override-redirect window of the test's own client, whose moves the test reads as ConfigureNotify.
 class TestWindow {
-public:
+  public:
     explicit TestWindow(XConnection& connection) : display_(connection.display()) {
         XSetWindowAttributes attributes = {};
         attributes.override_redirect = True;
@@ -58,8 +58,8 @@ public:
             while (XPending(display_) > 0) {
                 XEvent event;
                 XNextEvent(display_, &event);
-                if (event.type == ConfigureNotify && event.xconfigure.window == id_ && event.xconfigure.x == x &&
-                    event.xconfigure.y == y)
+                if (event.type == ConfigureNotify && event.xconfigure.window == id_ &&
+                    event.xconfigure.x == x && event.xconfigure.y == y)
                     return true;
             }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -69,7 +69,7 @@ public:
         return false;
     }
 
-private:
+  private:
     Display* display_;
     unsigned long id_ = 0;
 };
@@ -77,7 +77,7 @@ private:
 // Keeps the pointer circling fast through XTest from a thread and a connection of its own, for a busy
 // tracker.
 class CirclingPointer {
-public:
+  public:
     explicit CirclingPointer(const std::string& displayName)
         : thread_([this, displayName] {
               XConnection own(displayName);
@@ -90,13 +90,13 @@ public:
         thread_.join();
     }
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
 class X11PointerTrackerTest : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { server = new XvfbServer(); }
     static void TearDownTestSuite() {
         delete server;
@@ -204,7 +204,8 @@ TEST_F(X11PointerTrackerTest, WindowDestroyedBehindItsBackIsLeftAloneAndAnotherC
         syncInput();
         tracker.sync();
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "moves of the gone window are not errors to report";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "")
+        << "moves of the gone window are not errors to report";
 
     TestWindow another(connection);
     tracker.follow(another.id(), width, height);

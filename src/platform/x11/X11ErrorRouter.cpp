@@ -21,7 +21,8 @@ Registry& registry() {
 }
 
 int route(Display* display, XErrorEvent* event) {
-    const X11ErrorRouter::Error error{event->error_code, event->request_code, event->minor_code, event->resourceid};
+    const X11ErrorRouter::Error error{event->error_code, event->request_code, event->minor_code,
+                                      event->resourceid};
     X11ErrorRouter::Handler handler;
     {
         std::lock_guard lock(registry().mutex);

@@ -10,7 +10,7 @@ typedef struct _XDisplay Display;
 // A broken connection is reported once on standard error; the connection's exit handler decides the rest.
 // Thread-safety: any thread; a connection's handler runs on the thread that reads that connection.
 class X11ErrorRouter {
-public:
+  public:
     struct Error {
         int code = 0;
         int request = 0;

@@ -42,11 +42,15 @@ struct RawEventHead {
     std::uint32_t detail;
 };
 
-void freeReply(void* reply) { std::free(reply); }
+void freeReply(void* reply) {
+    std::free(reply);
+}
 
 } // namespace
 
-void X11PointerTracker::DisplayCloser::operator()(Display* display) const { XCloseDisplay(display); }
+void X11PointerTracker::DisplayCloser::operator()(Display* display) const {
+    XCloseDisplay(display);
+}
 
 X11PointerTracker::X11PointerTracker(const std::string& displayName, std::function<void()> onConnectionLost,
                                      Timing timing)
@@ -127,7 +131,9 @@ void X11PointerTracker::watchPresses(std::function<void()> onLeftPress) {
     wake();
 }
 
-void X11PointerTracker::sync() { waitForAcknowledgement(); }
+void X11PointerTracker::sync() {
+    waitForAcknowledgement();
+}
 
 bool X11PointerTracker::waitUntilResting(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
@@ -313,7 +319,8 @@ void X11PointerTracker::frame(bool force) {
     // Move and raise in one request: nothing manages an override-redirect window's stacking, so it has to
     // stay above windows mapped since.
     const std::uint32_t values[] = {static_cast<std::uint32_t>(rootX - current_.width / 2),
-                                    static_cast<std::uint32_t>(rootY - current_.height / 2), XCB_STACK_MODE_ABOVE};
+                                    static_cast<std::uint32_t>(rootY - current_.height / 2),
+                                    XCB_STACK_MODE_ABOVE};
     xcb_configure_window(xcb, static_cast<xcb_window_t>(current_.window),
                          XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_STACK_MODE, values);
     xcb_flush(xcb);
@@ -355,7 +362,8 @@ void X11PointerTracker::armTimer(std::chrono::nanoseconds period) {
 
 // Raw motion only while resting: a moving pointer would otherwise wake us for every device report.
 void X11PointerTracker::selectEvents() {
-    const unsigned wanted = (current_.pressesWatched ? pressBit : 0) | (mode_ == Mode::Resting ? motionBit : 0);
+    const unsigned wanted =
+        (current_.pressesWatched ? pressBit : 0) | (mode_ == Mode::Resting ? motionBit : 0);
     if (wanted == selectedMask_)
         return;
     selectedMask_ = wanted;

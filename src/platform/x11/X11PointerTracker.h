@@ -20,7 +20,7 @@ typedef struct _XDisplay Display;
 // and watches nothing it does not wake at all.
 // Thread-safety: public members from any thread; handlers run on the tracker thread.
 class X11PointerTracker {
-public:
+  public:
     struct Timing {
         std::chrono::nanoseconds frame = std::chrono::nanoseconds(1'000'000'000 / 60);
         int stillFramesBeforeRest = 6;
@@ -55,7 +55,7 @@ public:
     bool isResting() const { return resting_.load(); }
     bool waitUntilResting(std::chrono::milliseconds timeout);
 
-private:
+  private:
     enum class Mode { Idle, Moving, Resting };
     struct Wanted {
         unsigned long window = 0;
