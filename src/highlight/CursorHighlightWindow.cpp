@@ -7,8 +7,11 @@
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11OverlaySurface.h"
 #include "platform/x11/X11PointerMonitor.h"
+#include "platform/x11/X11PointerTracker.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMetaObject>
 #include <QPointer>
 #include <QScreen>
 
@@ -43,11 +46,19 @@ CursorHighlightWindow::~CursorHighlightWindow() {
 CursorHighlightWindow& CursorHighlightWindow::shared() {
     static CursorHighlightWindow* instance = [] {
         X11Connection* connection = X11Connection::shared();
-        SurfaceFactory factory = [connection](QSize size) -> std::unique_ptr<OverlaySurface> {
-            return std::make_unique<X11OverlaySurface>(*connection, size);
+        // Following the pointer and reading presses happen on the tracker's thread; without it (its
+        // connection refused) the timer here does the following. Lives as long as the overlay.
+        auto* tracker = new X11PointerTracker(connection->displayName(), [] {
+            // The server went away (said on standard error): nothing can be shown any more.
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    app, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+        });
+        SurfaceFactory factory = [connection, tracker](QSize size) -> std::unique_ptr<OverlaySurface> {
+            return std::make_unique<X11OverlaySurface>(*connection, size, tracker);
         };
-        auto* overlay = new CursorHighlightWindow(factory, std::make_unique<X11PointerMonitor>(*connection),
-                                                  HighlightSettings::shared());
+        auto* overlay = new CursorHighlightWindow(
+            factory, std::make_unique<X11PointerMonitor>(*connection, tracker), HighlightSettings::shared());
         // X11 has one scale for the whole desktop; Qt knows it (Xft.dpi, QT_SCALE_FACTOR…).
         overlay->setDeviceScaleSource([] {
             const QScreen* screen = QGuiApplication::primaryScreen();
@@ -116,10 +127,16 @@ void CursorHighlightWindow::startTracking() {
             self->handleClick();
     });
     stillTicks_ = 0;
-    timer_.start();
+    surfaceFollows_ = window_->startFollowingPointer();
+    if (!surfaceFollows_)
+        timer_.start();
 }
 
 void CursorHighlightWindow::stopTracking() {
+    if (surfaceFollows_) {
+        window_->stopFollowingPointer();
+        surfaceFollows_ = false;
+    }
     if (monitoringClicks_) {
         pointer_->stopWatchingPresses();
         monitoringClicks_ = false;

@@ -18,9 +18,10 @@ class PointerMonitor;
 
 // Controls the overlay that follows the pointer: shows and hides it, keeps it centred on the pointer
 // and raises the click flag 0.1 s after each left-button press elsewhere.
-// Position updates run 60 times a second while the pointer moves; when it has stood still for a few
-// ticks the timer rests until the platform reports motion again (with a slow poll as a safety net for
-// pointer warps that report none), so a still pointer costs next to nothing.
+// Position updates run 60 times a second while the pointer moves: the surface does them itself when its
+// platform can (off the GUI thread), otherwise a timer here does. When the pointer has stood still for a
+// few ticks that timer rests until the platform reports motion again (with a slow poll as a safety net
+// for pointer warps that report none), so a still pointer costs next to nothing.
 // Thread-safety: GUI thread only.
 class CursorHighlightWindow : public QObject {
     Q_OBJECT
@@ -58,7 +59,7 @@ public:
     double deviceScale() const { return scale_; }
 
     // For tests and diagnostics.
-    bool isTracking() const { return timer_.isActive() || restPoll_.isActive(); }
+    bool isTracking() const { return timer_.isActive() || restPoll_.isActive() || surfaceFollows_; }
     bool isPositionTimerActive() const { return timer_.isActive(); }
     bool isMonitoringClicks() const { return monitoringClicks_; }
     OverlaySurface* surface() const { return window_.get(); }
@@ -93,6 +94,7 @@ private:
     std::optional<QPoint> lastPosition_;
     int stillTicks_ = 0;
     bool monitoringClicks_ = false;
+    bool surfaceFollows_ = false;
     bool isVisible_ = false;
     bool needsRedraw_ = false;
 };

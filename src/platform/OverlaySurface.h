@@ -30,4 +30,10 @@ public:
     virtual void show() = 0;
     virtual void hide() = 0;
     virtual void moveTo(QPoint topLeft) = 0;
+
+    // Asks the backend to keep the surface centred on the pointer by itself (60 times a second while the
+    // pointer moves, resting while it stands still) until stopFollowingPointer(). False when it cannot;
+    // the caller then moves the surface with moveTo().
+    virtual bool startFollowingPointer() = 0;
+    virtual void stopFollowingPointer() = 0;
 };

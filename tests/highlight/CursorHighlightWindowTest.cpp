@@ -168,3 +168,36 @@ TEST_F(CursorHighlightWindowTest, ScaledDesktopDoublesTheWindowAndKeepsItCentred
 }
 
 } // namespace
+
+namespace {
+
+// A surface that follows the pointer itself takes the place of the position timer; presses and the
+// click task stay with the controller.
+TEST_F(CursorHighlightWindowTest, SurfaceThatFollowsThePointerReplacesThePositionTimer) {
+    surface.canFollow = true;
+    overlay.show();
+    EXPECT_TRUE(surface.following);
+    EXPECT_FALSE(overlay.isPositionTimerActive());
+    EXPECT_TRUE(overlay.isTracking());
+    EXPECT_EQ(surface.moves.back(), QPoint(450, 250)) << "still placed on the pointer before it shows";
+    EXPECT_FALSE(pointer.onMotion) << "no motion watch of its own";
+
+    overlay.show(); // a second show leaves one follower
+    EXPECT_EQ(surface.followStarts, 2);
+    EXPECT_TRUE(surface.following);
+    EXPECT_EQ(activePressWatches(), 1);
+
+    overlay.hide();
+    EXPECT_FALSE(surface.following);
+    EXPECT_FALSE(overlay.isTracking());
+
+    overlay.show();
+    EXPECT_TRUE(surface.following) << "follows again after hide and show";
+    testing::internal::CaptureStdout();
+    pointer.onPress();
+    QSignalSpy raised(&overlay.click(), &Click::isClickedChanged);
+    ASSERT_TRUE(raised.wait(1000));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "clicked\n");
+}
+
+} // namespace

@@ -21,6 +21,10 @@ struct SurfaceLog {
     int hidden = 0;
     int contentSets = 0;
     std::vector<QPoint> moves;
+    // Whether the surface offers to follow the pointer itself, and whether it does now.
+    bool canFollow = false;
+    bool following = false;
+    int followStarts = 0;
 };
 
 class FakeSurface : public OverlaySurface {
@@ -34,6 +38,14 @@ public:
     void show() override { ++log_.shown; }
     void hide() override { ++log_.hidden; }
     void moveTo(QPoint topLeft) override { log_.moves.push_back(topLeft); }
+    bool startFollowingPointer() override {
+        if (!log_.canFollow)
+            return false;
+        ++log_.followStarts;
+        log_.following = true;
+        return true;
+    }
+    void stopFollowingPointer() override { log_.following = false; }
 
 private:
     SurfaceLog& log_;

@@ -1,5 +1,7 @@
 #include "platform/x11/X11Connection.h"
 
+#include "platform/x11/X11ErrorRouter.h"
+
 #include <QMetaObject>
 #include <QSocketNotifier>
 
@@ -7,32 +9,32 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xfixes.h>
 
-#include <cstdio>
-
-namespace {
-
-int reportXError(Display* display, XErrorEvent* error) {
-    char text[256] = {};
-    XGetErrorText(display, error->error_code, text, sizeof text);
-    std::fprintf(stderr, "lumarex: X error: %s (request %d.%d)\n", text, error->request_code, error->minor_code);
-    return 0;
-}
-
-} // namespace
+#include <vector>
 
 X11Connection* X11Connection::shared() {
     static X11Connection* connection = [] () -> X11Connection* {
+        // The pointer tracker speaks Xlib on a thread of its own; this is the first Xlib call.
+        XInitThreads();
+        // Qt talks to the server through xcb only, so Xlib's process-wide handlers are ours alone.
+        X11ErrorRouter::install();
         Display* display = XOpenDisplay(nullptr);
         if (!display)
             return nullptr;
-        // Qt talks to the server through xcb only, so Xlib's process-wide handler is ours alone.
-        XSetErrorHandler(reportXError);
         return new X11Connection(display);
     }();
     return connection;
 }
 
 X11Connection::X11Connection(Display* display) : display_(display) {
+    X11ErrorRouter::setHandler(display_, [this](const X11ErrorRouter::Error& error) {
+        std::vector<ErrorHandler> handlers;
+        for (const auto& entry : errorHandlers_)
+            handlers.push_back(entry.second);
+        bool handled = false;
+        for (const ErrorHandler& handler : handlers)
+            handled = handler({error.code, error.resource}) || handled;
+        return handled;
+    });
     int event = 0, error = 0, opcode = 0;
     if (XQueryExtension(display_, "XInputExtension", &opcode, &event, &error)) {
         int major = 2, minor = 2;
@@ -48,8 +50,11 @@ X11Connection::X11Connection(Display* display) : display_(display) {
 
 X11Connection::~X11Connection() {
     notifier_.reset();
+    X11ErrorRouter::setHandler(display_, {});
     XCloseDisplay(display_);
 }
+
+std::string X11Connection::displayName() const { return DisplayString(display_); }
 
 unsigned long X11Connection::rootWindow() const { return DefaultRootWindow(display_); }
 
@@ -68,6 +73,14 @@ int X11Connection::addHandler(Handler handler) {
 }
 
 void X11Connection::removeHandler(int id) { handlers_.erase(id); }
+
+int X11Connection::addErrorHandler(ErrorHandler handler) {
+    const int id = nextHandlerId_++;
+    errorHandlers_.emplace(id, std::move(handler));
+    return id;
+}
+
+void X11Connection::removeErrorHandler(int id) { errorHandlers_.erase(id); }
 
 void X11Connection::flush() {
     XFlush(display_);

@@ -1,6 +1,7 @@
 #include "platform/x11/X11OverlaySurface.h"
 
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11PointerTracker.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
-X11OverlaySurface::X11OverlaySurface(X11Connection& connection, QSize size)
-    : connection_(connection), size_(size) {
+X11OverlaySurface::X11OverlaySurface(X11Connection& connection, QSize size, X11PointerTracker* tracker)
+    : connection_(connection), tracker_(tracker), size_(size) {
     Display* display = connection_.display();
     const int screen = connection_.screen();
     const Window root = connection_.rootWindow();
@@ -24,14 +25,41 @@ X11OverlaySurface::X11OverlaySurface(X11Connection& connection, QSize size)
     visual_ = visual;
     depth_ = argb_ ? 32 : DefaultDepth(display, screen);
     colormap_ = XCreateColormap(display, root, visual, AllocNone);
+    createWindow();
 
+    const std::string selection = "_NET_WM_CM_S" + std::to_string(screen);
+    compositorSelection_ = XInternAtom(display, selection.c_str(), False);
+    if (connection_.xfixesEventBase() >= 0)
+        XFixesSelectSelectionInput(display, root, compositorSelection_,
+                                   XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+                                       XFixesSelectionClientCloseNotifyMask);
+    composited_ = compositorRunning();
+    if (!composited_)
+        std::fprintf(stderr, "lumarex: no compositing manager is running; the highlight is drawn without "
+                             "translucency\n");
+
+    handlerId_ = connection_.addHandler([this](XEvent& event) { handleEvent(event); });
+    errorHandlerId_ = connection_.addErrorHandler([this](const X11Connection::Error& error) {
+        if (error.code != BadWindow && error.code != BadDrawable)
+            return false;
+        if (error.resource == window_)
+            gone_ = true;
+        return error.resource == window_ || error.resource == goneWindow_;
+    });
+    applyShape();
+    connection_.flush();
+}
+
+void X11OverlaySurface::createWindow() {
+    Display* display = connection_.display();
     XSetWindowAttributes attributes = {};
     attributes.override_redirect = True;
     attributes.colormap = colormap_;
     attributes.border_pixel = 0;
     attributes.background_pixel = 0;
     attributes.event_mask = ExposureMask;
-    window_ = XCreateWindow(display, root, 0, 0, size_.width(), size_.height(), 0, depth_, InputOutput, visual,
+    window_ = XCreateWindow(display, connection_.rootWindow(), 0, 0, size_.width(), size_.height(), 0, depth_,
+                            InputOutput, static_cast<Visual*>(visual_),
                             CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixel | CWEventMask,
                             &attributes);
     gc_ = XCreateGC(display, window_, 0, nullptr);
@@ -50,30 +78,26 @@ X11OverlaySurface::X11OverlaySurface(X11Connection& connection, QSize size)
         XFixesSetWindowShapeRegion(display, window_, ShapeInput, 0, 0, empty);
         XFixesDestroyRegion(display, empty);
     }
-
-    const std::string selection = "_NET_WM_CM_S" + std::to_string(screen);
-    compositorSelection_ = XInternAtom(display, selection.c_str(), False);
-    if (connection_.xfixesEventBase() >= 0)
-        XFixesSelectSelectionInput(display, root, compositorSelection_,
-                                   XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
-                                       XFixesSelectionClientCloseNotifyMask);
-    composited_ = compositorRunning();
-    if (!composited_)
-        std::fprintf(stderr, "lumarex: no compositing manager is running; the highlight is drawn without "
-                             "translucency\n");
-
-    handlerId_ = connection_.addHandler([this](XEvent& event) { handleEvent(event); });
-    applyShape();
-    connection_.flush();
 }
 
 X11OverlaySurface::~X11OverlaySurface() {
+    stopFollowingPointer();
     connection_.removeHandler(handlerId_);
     Display* display = connection_.display();
     XFreeGC(display, gc_);
-    XDestroyWindow(display, window_);
+    if (!gone_)
+        XDestroyWindow(display, window_);
     XFreeColormap(display, colormap_);
-    connection_.flush();
+    // Errors about our windows may still be on their way.
+    XSync(display, False);
+    connection_.removeErrorHandler(errorHandlerId_);
+}
+
+// One round trip, at a show: a window another client destroyed while we did not look is found here.
+bool X11OverlaySurface::windowExists() {
+    XWindowAttributes attributes;
+    const bool answered = XGetWindowAttributes(connection_.display(), window_, &attributes) != 0;
+    return answered && !gone_;
 }
 
 bool X11OverlaySurface::compositorRunning() const {
@@ -88,19 +112,36 @@ void X11OverlaySurface::resize(QSize size) {
     if (size == size_)
         return;
     size_ = size;
+    if (gone_)
+        return;
     XResizeWindow(connection_.display(), window_, size_.width(), size_.height());
     connection_.flush();
+    if (following_)
+        tracker_->follow(window_, size_.width(), size_.height());
 }
 
 void X11OverlaySurface::setContent(const QImage& image, const QRegion& shape) {
     image_ = image;
     shape_ = shape;
+    if (gone_)
+        return;
     applyShape();
     putImage();
     connection_.flush();
 }
 
 void X11OverlaySurface::show() {
+    if (!windowExists()) {
+        std::fprintf(stderr, "lumarex: the highlight window was destroyed by another program; making a new one\n");
+        Display* display = connection_.display();
+        goneWindow_ = window_;
+        XFreeGC(display, gc_);
+        createWindow();
+        gone_ = false;
+        applyShape();
+        if (following_)
+            tracker_->follow(window_, size_.width(), size_.height());
+    }
     XMapRaised(connection_.display(), window_);
     mapped_ = true;
     putImage();
@@ -108,17 +149,38 @@ void X11OverlaySurface::show() {
 }
 
 void X11OverlaySurface::hide() {
+    if (gone_) {
+        mapped_ = false;
+        return;
+    }
     XUnmapWindow(connection_.display(), window_);
     mapped_ = false;
     connection_.flush();
 }
 
 void X11OverlaySurface::moveTo(QPoint topLeft) {
+    if (gone_)
+        return;
     Display* display = connection_.display();
     XMoveWindow(display, window_, topLeft.x(), topLeft.y());
     // Nothing manages an override-redirect window's stacking: stay above windows mapped since.
     XRaiseWindow(display, window_);
     XFlush(display);
+}
+
+bool X11OverlaySurface::startFollowingPointer() {
+    if (!tracker_ || !tracker_->isRunning())
+        return false;
+    following_ = true;
+    tracker_->follow(window_, size_.width(), size_.height());
+    return true;
+}
+
+void X11OverlaySurface::stopFollowingPointer() {
+    if (!following_)
+        return;
+    following_ = false;
+    tracker_->stopFollowing();
 }
 
 void X11OverlaySurface::applyShape() {
@@ -137,7 +199,7 @@ void X11OverlaySurface::applyShape() {
 }
 
 void X11OverlaySurface::putImage() {
-    if (!mapped_ || image_.isNull())
+    if (!mapped_ || gone_ || image_.isNull())
         return;
     Display* display = connection_.display();
     // The image's bytes are premultiplied ARGB in native order, which is what a 32-bit TrueColor

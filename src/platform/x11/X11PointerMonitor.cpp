@@ -1,6 +1,9 @@
 #include "platform/x11/X11PointerMonitor.h"
 
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11PointerTracker.h"
+
+#include <QMetaObject>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -9,11 +12,14 @@ namespace {
 constexpr int leftButton = 1;
 }
 
-X11PointerMonitor::X11PointerMonitor(X11Connection& connection) : connection_(connection) {
+X11PointerMonitor::X11PointerMonitor(X11Connection& connection, X11PointerTracker* tracker)
+    : connection_(connection), tracker_(tracker) {
     handlerId_ = connection_.addHandler([this](XEvent& event) { handleEvent(event); });
 }
 
 X11PointerMonitor::~X11PointerMonitor() {
+    if (pressesOnTracker_)
+        tracker_->watchPresses({});
     onLeftPress_ = nullptr;
     onMotion_ = nullptr;
     selectEvents();
@@ -21,6 +27,13 @@ X11PointerMonitor::~X11PointerMonitor() {
 }
 
 bool X11PointerMonitor::startWatchingPresses(std::function<void()> onLeftPress) {
+    if (tracker_ && tracker_->isRunning()) {
+        pressesOnTracker_ = true;
+        tracker_->watchPresses([receiver = &guiThread_, handler = std::move(onLeftPress)] {
+            QMetaObject::invokeMethod(receiver, handler, Qt::QueuedConnection);
+        });
+        return true;
+    }
     if (connection_.xinputOpcode() < 0)
         return false;
     onLeftPress_ = std::move(onLeftPress);
@@ -29,6 +42,11 @@ bool X11PointerMonitor::startWatchingPresses(std::function<void()> onLeftPress) 
 }
 
 void X11PointerMonitor::stopWatchingPresses() {
+    if (pressesOnTracker_) {
+        pressesOnTracker_ = false;
+        tracker_->watchPresses({});
+        return;
+    }
     onLeftPress_ = nullptr;
     selectEvents();
 }
