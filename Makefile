@@ -20,7 +20,9 @@ build: configure
 run: build
 	scripts/run-lumarex
 
-# Every test: the application's (unit, widget, end-to-end) and the analytics client's under both sanitizers.
+# Every test: the application's (unit, widget, end-to-end, install), then the analytics client and the
+# update-feed parser under AddressSanitizer+UBSan, and the analytics client and the pointer tracker under
+# ThreadSanitizer.
 test: test-app test-sanitizers
 
 test-app: build
