@@ -1,5 +1,7 @@
 #include "Collector.h"
 
+#include "support/LoopbackListener.h"
+
 #include <httplib.h>
 
 #include <fcntl.h>
@@ -127,25 +129,7 @@ Collector::Collector(Transport transport) : directory_(makeDirectory()), transpo
     server_->Post(".*", handle);
     server_->Put(".*", handle);
 
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    if (port_ <= 0)
-        throw std::runtime_error("could not bind a loopback port");
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-
-    // stop() is ignored until the accept loop runs, so wait for the loop to answer once.
-    bool answered = false;
-    if (transport == Transport::https) {
-        httplib::SSLClient client("127.0.0.1", port_);
-        client.enable_server_certificate_verification(false);
-        answered = static_cast<bool>(client.Get("/.ready"));
-    } else {
-        answered = static_cast<bool>(httplib::Client("127.0.0.1", port_).Get("/.ready"));
-    }
-    if (!answered) {
-        server_->stop();
-        thread_.join();
-        throw std::runtime_error("the loopback collector did not answer");
-    }
+    port_ = testsupport::listenOnLoopback(*server_, thread_, transport == Transport::https);
 }
 
 Collector::~Collector() {
