@@ -1,6 +1,7 @@
 // Speed of the event queue store against plain SQLite doing the same work.
 #include "client/VTDB.h"
 
+#include "PlainStore.h"
 #include "ScratchHome.h"
 
 #include <benchmark/benchmark.h>
@@ -38,29 +39,12 @@ void BM_VTDBInsertRow(benchmark::State& state) {
 // pragmas, schema and index.
 void BM_PlainSqliteInsert(benchmark::State& state) {
     bench::ScratchHome caches;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2((caches.path() / "plain.sqlite").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                    nullptr);
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-    sqlite3_exec(
-        db,
-        "CREATE TABLE IF NOT EXISTS t(id integer primary key autoincrement,data blob,time real,flag integer);"
-        "CREATE INDEX IF NOT EXISTS idx_t_time ON t (time);",
-        nullptr, nullptr, nullptr);
+    bench::PlainStore plain(caches.path() / "plain.sqlite");
     const auto record = typicalRecord();
-    double time = 1.7e9;
     for (auto _ : state) {
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO t (data, flag, time) VALUES(?, ?, ?);", -1, &insert, nullptr);
-        sqlite3_bind_blob(insert, 1, record.data(), static_cast<int>(record.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int(insert, 2, 0);
-        sqlite3_bind_double(insert, 3, time += 0.001);
-        if (sqlite3_step(insert) != SQLITE_DONE)
+        if (!plain.insert(record))
             state.SkipWithError("insert failed");
-        sqlite3_finalize(insert);
     }
-    sqlite3_close_v2(db);
     state.SetItemsProcessed(state.iterations());
 }
 

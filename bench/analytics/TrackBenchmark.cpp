@@ -3,6 +3,7 @@
 #include "client/Veltrace.h"
 #include "client/VeltracePersistence.h"
 
+#include "PlainStore.h"
 #include "ScratchHome.h"
 
 #include <benchmark/benchmark.h>
@@ -107,29 +108,14 @@ void BM_PlainSqliteStoreSameRecords(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         bench::ScratchHome home;
-        sqlite3* db = nullptr;
-        sqlite3_open_v2((home.path() / "plain.sqlite").c_str(), &db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_exec(db,
-                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-                     "CREATE TABLE t(id integer primary key autoincrement,data blob,time real,flag integer);"
-                     "CREATE INDEX idx_t_time ON t (time);",
-                     nullptr, nullptr, nullptr);
+        auto plain = std::make_unique<bench::PlainStore>(home.path() / "plain.sqlite");
         state.ResumeTiming();
-        double time = 1.7e9;
         for (std::int64_t i = 0; i < events; ++i) {
-            sqlite3_stmt* insert = nullptr;
-            sqlite3_prepare_v2(db, "INSERT INTO t (data, flag, time) VALUES(?, ?, ?);", -1, &insert, nullptr);
-            sqlite3_bind_blob(insert, 1, record.data(), static_cast<int>(record.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_int(insert, 2, 0);
-            sqlite3_bind_double(insert, 3, time += 0.001);
-            if (sqlite3_step(insert) != SQLITE_DONE)
+            if (!plain->insert(record))
                 state.SkipWithError("insert failed");
-            sqlite3_finalize(insert);
         }
         state.PauseTiming();
-        sqlite3_close_v2(db);
+        plain.reset();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * events);
