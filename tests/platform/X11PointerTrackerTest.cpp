@@ -125,10 +125,10 @@ TEST_F(X11PointerTrackerTest, CentresTheWindowOnThePointerAndWakesFromRestOnMoti
 
     input.move(300, 200);
     EXPECT_TRUE(window.waitForOrigin(250, 170));
-    ASSERT_TRUE(tracker.waitUntilResting(5s)) << "the frame timer rests once the pointer stands still";
+    ASSERT_TRUE(tracker.waitUntilResting(5s)) << "the tracker rests once the pointer stands still";
 
     input.move(900, 700);
-    EXPECT_TRUE(window.waitForOrigin(850, 670)) << "raw motion wakes the resting tracker";
+    EXPECT_TRUE(window.waitForOrigin(850, 670)) << "motion wakes the resting tracker";
 
     // A new size re-centres at once, even with the pointer still.
     tracker.follow(window.id(), 200, 40);
@@ -147,6 +147,45 @@ TEST_F(X11PointerTrackerTest, WarpWithoutRawMotionIsFollowedWithinAQuarterSecond
     ASSERT_TRUE(window.waitForOrigin(950, 120));
     const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - warped);
     EXPECT_LE(late.count(), 250);
+}
+
+// At rest the pointer query waits in the server for the slow poll; neither motion nor a caller may wait
+// for that poll.
+TEST_F(X11PointerTrackerTest, AtRestMotionAndRequestsDoNotWaitForTheSlowPoll) {
+    X11PointerTracker::Timing timing;
+    timing.restPoll = 20s;
+    X11PointerTracker slow(server->displayName(), [] { ADD_FAILURE() << "connection lost"; }, timing);
+    slow.follow(window.id(), width, height);
+    ASSERT_TRUE(window.waitForOrigin(590, 370));
+    ASSERT_TRUE(slow.waitUntilResting(5s));
+
+    const auto asked = Clock::now();
+    slow.watchPresses([] {});
+    slow.sync();
+    slow.sync();
+    EXPECT_LT(Clock::now() - asked, 2s) << "requests end the pending wait";
+    ASSERT_TRUE(slow.isResting());
+
+    input.move(200, 100);
+    EXPECT_TRUE(window.waitForOrigin(150, 70, 2s)) << "motion ends the rest";
+    const auto stopping = Clock::now();
+    slow.stopFollowing();
+    EXPECT_LT(Clock::now() - stopping, 2s);
+}
+
+TEST_F(X11PointerTrackerTest, ADeviceReportingWithoutMovingThePointerGetsFramesNotABusyLoop) {
+    tracker.follow(window.id(), width, height);
+    ASSERT_TRUE(window.waitForOrigin(590, 370));
+    ASSERT_TRUE(tracker.waitUntilResting(5s));
+    // A mouse pushed against a screen edge: reports 250 times a second, the pointer stays where it is.
+    const auto queries = tracker.queries();
+    const auto start = Clock::now();
+    while (Clock::now() - start < 1s) {
+        input.move(640, 400);
+        syncInput();
+        std::this_thread::sleep_for(4ms);
+    }
+    EXPECT_LE(tracker.queries() - queries, 100u) << "at most the frame rate, and a little";
 }
 
 TEST_F(X11PointerTrackerTest, OnlyLeftPressesReachTheHandlerEachOnce) {

@@ -61,7 +61,11 @@ X11AccessibilityTrust::~X11AccessibilityTrust() {
 bool X11AccessibilityTrust::isTrusted() {
     if (const int answer = overrideAnswer(); answer >= 0)
         return answer == 1;
-    return serverAllowsRawKeyEvents();
+    // The server decides how far it trusts a client when it connects, so a yes holds for the connection's
+    // life; only a no is asked again (the once-a-second poll then costs no round trip).
+    if (!serverTrusted_)
+        serverTrusted_ = serverAllowsRawKeyEvents();
+    return serverTrusted_;
 }
 
 // Selects raw key presses on the root window for "all devices" and clears the selection again at once,

@@ -35,5 +35,6 @@ class X11AccessibilityTrust : public AccessibilityTrust {
     bool serverAllowsRawKeyEvents();
 
     X11Connection* connection_;
+    bool serverTrusted_ = false;
     QPointer<QMessageBox> dialog_;
 };

@@ -2,7 +2,9 @@
 
 #include "platform/x11/X11ErrorRouter.h"
 
+#include <xcb/sync.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
@@ -11,20 +13,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int leftButton = 1;
-constexpr unsigned pressBit = 1;
-constexpr unsigned motionBit = 2;
 constexpr std::uint8_t xcbError = 0;
 constexpr std::uint8_t xcbGenericEvent = 35;
 
-// One read takes every expiration or wake-up counted so far.
+// One read takes every wake-up counted so far.
 void drain(int fd) {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
@@ -44,6 +45,63 @@ struct RawEventHead {
 
 void freeReply(void* reply) {
     std::free(reply);
+}
+
+xcb_sync_int64_t syncValue(std::int64_t value) {
+    return {static_cast<std::int32_t>(value >> 32), static_cast<std::uint32_t>(value & 0xffffffffu)};
+}
+
+long milliseconds(std::chrono::nanoseconds span) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(span).count());
+}
+
+// One condition of an await. The threshold is set so that ending the await never sends a CounterNotify.
+xcb_sync_waitcondition_t condition(std::uint32_t counter, std::uint32_t valueType, std::int64_t value,
+                                   std::uint32_t testType) {
+    const bool positive = testType == XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON ||
+                          testType == XCB_SYNC_TESTTYPE_POSITIVE_TRANSITION;
+    xcb_sync_waitcondition_t wait = {};
+    wait.trigger.counter = counter;
+    wait.trigger.wait_type = valueType;
+    wait.trigger.wait_value = syncValue(value);
+    wait.trigger.test_type = testType;
+    wait.event_threshold = syncValue(positive ? std::numeric_limits<std::int64_t>::max()
+                                              : std::numeric_limits<std::int64_t>::min());
+    return wait;
+}
+
+// The server's system counters by name. xcb's accessor for the names reads them two bytes off (its struct
+// is padded), so the list is read as the protocol lays it out.
+std::uint32_t systemCounter(xcb_connection_t* xcb, const std::string& name) {
+    xcb_sync_list_system_counters_reply_t* reply =
+        xcb_sync_list_system_counters_reply(xcb, xcb_sync_list_system_counters(xcb), nullptr);
+    if (!reply)
+        return 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(reply);
+    const std::size_t size = 32 + std::size_t{reply->length} * 4;
+    std::size_t at = 32;
+    std::uint32_t found = 0;
+    for (std::uint32_t i = 0; i < reply->counters_len && at + 14 <= size && !found; ++i) {
+        std::uint32_t counter = 0;
+        std::uint16_t length = 0;
+        std::memcpy(&counter, bytes + at, sizeof counter);
+        std::memcpy(&length, bytes + at + 12, sizeof length);
+        if (at + 14 + length > size)
+            break;
+        if (name.size() == length && std::memcmp(bytes + at + 14, name.data(), length) == 0)
+            found = counter;
+        at += (14 + std::size_t{length} + 3) & ~std::size_t{3};
+    }
+    freeReply(reply);
+    return found;
+}
+
+bool initializeSync(xcb_connection_t* xcb) {
+    xcb_sync_initialize_reply_t* reply = xcb_sync_initialize_reply(
+        xcb, xcb_sync_initialize(xcb, XCB_SYNC_MAJOR_VERSION, XCB_SYNC_MINOR_VERSION), nullptr);
+    const bool usable = reply && reply->major_version >= 3;
+    freeReply(reply);
+    return usable;
 }
 
 } // namespace
@@ -67,18 +125,46 @@ X11PointerTracker::X11PointerTracker(const std::string& displayName, std::functi
         XIQueryVersion(display, &major, &minor) != Success)
         return;
     xinputOpcode_ = opcode;
+    int pointer = 0;
+    if (!XIGetClientPointer(display, None, &pointer))
+        pointer = 0;
     // Per-frame requests go out through xcb, which is leaner than Xlib's locking and reading around each
     // call; so events (and errors) are read through xcb too, from its own queue.
     XSetEventQueueOwner(display, XCBOwnsEventQueue);
-    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    xcb_ = XGetXCBConnection(display);
+    if (!openSync(displayName.empty() ? DisplayString(display) : displayName))
+        return;
+    // The pointer's own idle time, so typing does not end a rest; any device's when the server has none.
+    pointerIdle_ = systemCounter(xcb_, "DEVICEIDLETIME " + std::to_string(pointer));
+    if (!pointerIdle_)
+        pointerIdle_ = systemCounter(xcb_, "IDLETIME");
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (timerFd_ < 0 || wakeFd_ < 0)
+    if (wakeFd_ < 0)
         return;
     // Xlib's default ends the process when a connection breaks; this one only ends the thread.
     XSetIOErrorExitHandler(
         display, [](Display*, void*) {}, nullptr);
     running_ = true;
     thread_ = std::thread([this] { run(); });
+}
+
+bool X11PointerTracker::openSync(const std::string& displayName) {
+    if (!initializeSync(xcb_))
+        return false;
+    serverTime_ = systemCounter(xcb_, "SERVERTIME");
+    waker_ = xcb_connect(displayName.c_str(), nullptr);
+    if (!serverTime_ || xcb_connection_has_error(waker_) || !initializeSync(waker_))
+        return false;
+    wakeCounter_ = xcb_generate_id(waker_);
+    // Read back on the connection that made it, so it exists before an await of the other one names it.
+    xcb_sync_create_counter(waker_, wakeCounter_, syncValue(0));
+    xcb_generic_error_t* error = nullptr;
+    xcb_sync_query_counter_reply_t* reply = xcb_sync_query_counter_reply(
+        waker_, xcb_sync_query_counter(waker_, wakeCounter_), &error);
+    const bool created = reply && !error;
+    freeReply(reply);
+    freeReply(error);
+    return created;
 }
 
 X11PointerTracker::~X11PointerTracker() {
@@ -94,8 +180,8 @@ X11PointerTracker::~X11PointerTracker() {
     // server is gone and with it everything the connection held.
     if (display_ && (broken_ || xcb_connection_has_error(XGetXCBConnection(display_.get()))))
         static_cast<void>(display_.release());
-    if (timerFd_ >= 0)
-        ::close(timerFd_);
+    if (waker_)
+        xcb_disconnect(waker_);
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
 }
@@ -160,40 +246,35 @@ void X11PointerTracker::wake() {
 }
 
 void X11PointerTracker::run() {
-    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
-    const int xfd = xcb_get_file_descriptor(xcb);
+    const int xfd = xcb_get_file_descriptor(xcb_);
     for (;;) {
         applyWanted();
-        if (current_.stop)
+        if (current_.stop || broken_)
             break;
-        selectEvents();
-        if (xcb_connection_has_error(xcb)) {
+        // A reply's wait may have read events (or the answer) into xcb's queue, which poll() would not
+        // announce.
+        if (handleEvents(false))
+            continue;
+        sendQuery(false);
+        if (xcb_connection_has_error(xcb_)) {
             connectionLost();
             break;
         }
-        // A reply's wait may have read events into xcb's queue, which poll() would not announce.
-        if (handleEvents(false))
-            continue;
-        pollfd fds[3] = {{xfd, POLLIN, 0}, {timerFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 3, -1) < 0) {
+        pollfd fds[2] = {{xfd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             connectionLost();
             break;
         }
-        if (fds[2].revents & POLLIN)
+        if (fds[1].revents & POLLIN)
             drain(wakeFd_);
-        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) || xcb_connection_has_error(xcb)) {
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) || xcb_connection_has_error(xcb_)) {
             connectionLost();
             break;
         }
         if (fds[0].revents & POLLIN)
             handleEvents(true);
-        if (fds[1].revents & POLLIN) {
-            drain(timerFd_);
-            if (mode_ != Mode::Idle)
-                frame(false);
-        }
     }
     {
         std::lock_guard lock(mutex_);
@@ -205,35 +286,46 @@ void X11PointerTracker::run() {
 void X11PointerTracker::applyWanted() {
     Wanted wanted;
     std::uint64_t requests = 0;
+    std::uint64_t acknowledged = 0;
     {
         std::lock_guard lock(mutex_);
         wanted = wanted_;
         requests = requests_;
+        acknowledged = acknowledged_;
     }
     // A window found gone stays unfollowed until another one is given.
     if (wanted.window == lostWindow_)
         wanted.window = 0;
-    const bool windowChanged = wanted.window != current_.window;
-    const bool sizeChanged = wanted.width != current_.width || wanted.height != current_.height;
+    bool windowChanged = wanted.window != current_.window;
+    bool sizeChanged = wanted.width != current_.width || wanted.height != current_.height;
+    if (!windowChanged && !sizeChanged && wanted.pressesWatched == current_.pressesWatched &&
+        wanted.stop == current_.stop && requests == acknowledged)
+        return;
+    // Whatever is asked goes out behind the pending await; so that ends first. Its answer may find the
+    // window gone.
+    collectPending();
+    if (broken_)
+        return;
+    if (wanted.window == lostWindow_)
+        wanted.window = 0;
+    windowChanged = wanted.window != current_.window;
+    sizeChanged = wanted.width != current_.width || wanted.height != current_.height;
     current_ = wanted;
     if (!current_.window || current_.stop) {
         setMode(Mode::Idle);
     } else if (windowChanged || sizeChanged) {
         setMode(Mode::Moving);
-        frame(true);
+        pendingForced_ = true;
+        sendQuery(true);
     }
     selectEvents();
-    std::uint64_t acknowledged = 0;
-    {
-        std::lock_guard lock(mutex_);
-        acknowledged = acknowledged_;
-    }
     if (requests == acknowledged)
         return;
     // Everything sent (the selection too) has reached the server, and whatever it had for us is handled.
-    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
-    freeReply(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr));
+    freeReply(xcb_get_input_focus_reply(xcb_, xcb_get_input_focus(xcb_), nullptr));
     handleEvents(false);
+    if (pending_)
+        collectPending();
     {
         std::lock_guard lock(mutex_);
         acknowledged_ = requests;
@@ -241,13 +333,34 @@ void X11PointerTracker::applyWanted() {
     changed_.notify_all();
 }
 
+void X11PointerTracker::collectPending() {
+    if (!pending_)
+        return;
+    if (pendingAwaits_) {
+        xcb_sync_change_counter(waker_, wakeCounter_, syncValue(1));
+        xcb_flush(waker_);
+        ++wakeValue_;
+    }
+    xcb_generic_error_t* error = nullptr;
+    auto* reply = static_cast<xcb_query_pointer_reply_t*>(xcb_wait_for_reply(xcb_, pendingSequence_, &error));
+    pending_ = false;
+    freeReply(error);
+    if (!reply) {
+        if (xcb_connection_has_error(xcb_))
+            connectionLost();
+        return;
+    }
+    // Errors of earlier moves were read before the answer.
+    handleEvents(false);
+    handleSample(reply->same_screen, reply->root_x, reply->root_y);
+    freeReply(reply);
+}
+
 bool X11PointerTracker::handleEvents(bool read) {
-    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
     bool any = false;
-    bool moved = false;
     for (;;) {
         // Reads the socket once at most: after that everything is queued.
-        xcb_generic_event_t* event = read ? xcb_poll_for_event(xcb) : xcb_poll_for_queued_event(xcb);
+        xcb_generic_event_t* event = read ? xcb_poll_for_event(xcb_) : xcb_poll_for_queued_event(xcb_);
         read = false;
         if (!event)
             break;
@@ -263,16 +376,29 @@ bool X11PointerTracker::handleEvents(bool read) {
                 std::lock_guard lock(handlerMutex_);
                 if (onLeftPress_)
                     onLeftPress_();
-            } else if (raw->extension == xinputOpcode_ && raw->eventType == XI_RawMotion) {
-                moved = true;
             }
         }
         freeReply(event);
     }
-    // However many motion events came, one frame; the frame timer takes over from there.
-    if (moved && mode_ == Mode::Resting)
-        frame(false);
-    return any;
+    if (!pending_)
+        return any;
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (!xcb_poll_for_reply(xcb_, pendingSequence_, &reply, &error))
+        return any;
+    pending_ = false;
+    freeReply(error);
+    // A rest that ended long before its poll was due ended on the device's activity.
+    const bool active = mode_ == Mode::Resting && pendingAwaits_ &&
+                        std::chrono::steady_clock::now() - querySentAt_ < timing_.restPoll / 2;
+    if (const auto* answer = static_cast<const xcb_query_pointer_reply_t*>(reply))
+        handleSample(answer->same_screen, answer->root_x, answer->root_y);
+    freeReply(reply);
+    // A device that reports without moving the pointer (pushed against a screen edge, say) keeps its idle
+    // time low, which would end every rest at once: it gets frames at the frame rate until it stops.
+    if (active && mode_ == Mode::Resting)
+        setMode(Mode::Moving);
+    return true;
 }
 
 void X11PointerTracker::handleError(int code, unsigned long resource, int request, int minorRequest) {
@@ -288,16 +414,9 @@ void X11PointerTracker::handleError(int code, unsigned long resource, int reques
     std::fprintf(stderr, "lumarex: X error: %s (request %d.%d)\n", text, request, minorRequest);
 }
 
-void X11PointerTracker::frame(bool force) {
-    xcb_connection_t* xcb = XGetXCBConnection(display_.get());
-    xcb_query_pointer_reply_t* reply =
-        xcb_query_pointer_reply(xcb, xcb_query_pointer(xcb, DefaultRootWindow(display_.get())), nullptr);
-    const bool onScreen = reply && reply->same_screen;
-    const int rootX = reply ? reply->root_x : 0;
-    const int rootY = reply ? reply->root_y : 0;
-    freeReply(reply);
-    // Errors of earlier moves were read before the reply.
-    handleEvents(false);
+void X11PointerTracker::handleSample(bool onScreen, int rootX, int rootY) {
+    const bool forced = pendingForced_;
+    pendingForced_ = false;
     if (windowLost_) {
         windowLost_ = false;
         lostWindow_ = current_.window;
@@ -305,8 +424,10 @@ void X11PointerTracker::frame(bool force) {
         setMode(Mode::Idle);
         return;
     }
+    if (mode_ == Mode::Idle)
+        return;
     const bool moved = !haveLast_ || rootX != lastX_ || rootY != lastY_;
-    if (!onScreen || (!moved && !force)) {
+    if (!onScreen || (!moved && !forced)) {
         if (mode_ == Mode::Moving && ++stillFrames_ >= timing_.stillFramesBeforeRest)
             setMode(Mode::Resting);
         return;
@@ -317,14 +438,51 @@ void X11PointerTracker::frame(bool force) {
     stillFrames_ = 0;
     setMode(Mode::Moving);
     // Move and raise in one request: nothing manages an override-redirect window's stacking, so it has to
-    // stay above windows mapped since.
+    // stay above windows mapped since. It goes out with the next query.
     const std::uint32_t values[] = {static_cast<std::uint32_t>(rootX - current_.width / 2),
                                     static_cast<std::uint32_t>(rootY - current_.height / 2),
                                     XCB_STACK_MODE_ABOVE};
-    xcb_configure_window(xcb, static_cast<xcb_window_t>(current_.window),
+    xcb_configure_window(xcb_, static_cast<xcb_window_t>(current_.window),
                          XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_STACK_MODE, values);
-    xcb_flush(xcb);
     moves_.fetch_add(1);
+}
+
+void X11PointerTracker::sendQuery(bool now) {
+    if (pending_ || mode_ == Mode::Idle) {
+        xcb_flush(xcb_);
+        return;
+    }
+    pendingAwaits_ = !now;
+    if (!now) {
+        // The server holds back the query until a frame has passed on its clock, or (resting) the pointer
+        // moves again or the slow poll is due, or another thread wants something of us.
+        xcb_sync_waitcondition_t conditions[3];
+        std::uint32_t count = 0;
+        conditions[count++] = condition(wakeCounter_, XCB_SYNC_VALUETYPE_ABSOLUTE, wakeValue_ + 1,
+                                        XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON);
+        if (mode_ == Mode::Moving) {
+            owedMicros_ += std::chrono::duration_cast<std::chrono::microseconds>(timing_.frame).count();
+            const std::int64_t wait = owedMicros_ / 1000;
+            owedMicros_ -= wait * 1000;
+            conditions[count++] = condition(serverTime_, XCB_SYNC_VALUETYPE_RELATIVE, wait,
+                                            XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON);
+        } else {
+            conditions[count++] = condition(serverTime_, XCB_SYNC_VALUETYPE_RELATIVE,
+                                            milliseconds(timing_.restPoll), XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON);
+            // The pointer's idle time falls back to about nothing on its next motion. A level, not an edge:
+            // motion since the last answer (or a device that never stopped reporting) ends the wait at once.
+            if (pointerIdle_)
+                conditions[count++] =
+                    condition(pointerIdle_, XCB_SYNC_VALUETYPE_ABSOLUTE, std::max(milliseconds(timing_.frame), 1L),
+                              XCB_SYNC_TESTTYPE_NEGATIVE_COMPARISON);
+        }
+        xcb_sync_await(xcb_, count, conditions);
+    }
+    pendingSequence_ = xcb_query_pointer(xcb_, static_cast<xcb_window_t>(DefaultRootWindow(display_.get()))).sequence;
+    pending_ = true;
+    querySentAt_ = std::chrono::steady_clock::now();
+    queries_.fetch_add(1);
+    xcb_flush(xcb_);
 }
 
 void X11PointerTracker::setMode(Mode mode) {
@@ -332,17 +490,6 @@ void X11PointerTracker::setMode(Mode mode) {
         return;
     mode_ = mode;
     stillFrames_ = 0;
-    switch (mode) {
-    case Mode::Idle:
-        armTimer(std::chrono::nanoseconds(0));
-        break;
-    case Mode::Moving:
-        armTimer(timing_.frame);
-        break;
-    case Mode::Resting:
-        armTimer(timing_.restPoll);
-        break;
-    }
     {
         std::lock_guard lock(mutex_);
         resting_ = mode == Mode::Resting;
@@ -350,28 +497,13 @@ void X11PointerTracker::setMode(Mode mode) {
     changed_.notify_all();
 }
 
-void X11PointerTracker::armTimer(std::chrono::nanoseconds period) {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(period);
-    itimerspec spec = {};
-    spec.it_interval.tv_sec = seconds.count();
-    spec.it_interval.tv_nsec = (period - seconds).count();
-    spec.it_value = spec.it_interval;
-    timerfd_settime(timerFd_, 0, &spec, nullptr);
-    drain(timerFd_);
-}
-
-// Raw motion only while resting: a moving pointer would otherwise wake us for every device report.
 void X11PointerTracker::selectEvents() {
-    const unsigned wanted =
-        (current_.pressesWatched ? pressBit : 0) | (mode_ == Mode::Resting ? motionBit : 0);
-    if (wanted == selectedMask_)
+    if (current_.pressesWatched == pressesSelected_)
         return;
-    selectedMask_ = wanted;
+    pressesSelected_ = current_.pressesWatched;
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    if (wanted & pressBit)
+    if (pressesSelected_)
         XISetMask(bits, XI_RawButtonPress);
-    if (wanted & motionBit)
-        XISetMask(bits, XI_RawMotion);
     XIEventMask mask;
     mask.deviceid = XIAllMasterDevices;
     mask.mask_len = sizeof bits;
@@ -381,6 +513,8 @@ void X11PointerTracker::selectEvents() {
 }
 
 void X11PointerTracker::connectionLost() {
+    if (broken_)
+        return;
     broken_ = true;
     {
         std::lock_guard lock(mutex_);
