@@ -154,7 +154,8 @@ TEST_F(X11PointerTrackerTest, WarpWithoutRawMotionIsFollowedWithinAQuarterSecond
 TEST_F(X11PointerTrackerTest, AtRestMotionAndRequestsDoNotWaitForTheSlowPoll) {
     X11PointerTracker::Timing timing;
     timing.restPoll = 20s;
-    X11PointerTracker slow(server->displayName(), [] { ADD_FAILURE() << "connection lost"; }, timing);
+    X11PointerTracker slow(
+        server->displayName(), [] { ADD_FAILURE() << "connection lost"; }, timing);
     slow.follow(window.id(), width, height);
     ASSERT_TRUE(window.waitForOrigin(590, 370));
     ASSERT_TRUE(slow.waitUntilResting(5s));

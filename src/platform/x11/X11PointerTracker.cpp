@@ -159,8 +159,8 @@ bool X11PointerTracker::openSync(const std::string& displayName) {
     // Read back on the connection that made it, so it exists before an await of the other one names it.
     xcb_sync_create_counter(waker_, wakeCounter_, syncValue(0));
     xcb_generic_error_t* error = nullptr;
-    xcb_sync_query_counter_reply_t* reply = xcb_sync_query_counter_reply(
-        waker_, xcb_sync_query_counter(waker_, wakeCounter_), &error);
+    xcb_sync_query_counter_reply_t* reply =
+        xcb_sync_query_counter_reply(waker_, xcb_sync_query_counter(waker_, wakeCounter_), &error);
     const bool created = reply && !error;
     freeReply(reply);
     freeReply(error);
@@ -467,18 +467,20 @@ void X11PointerTracker::sendQuery(bool now) {
             conditions[count++] = condition(serverTime_, XCB_SYNC_VALUETYPE_RELATIVE, wait,
                                             XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON);
         } else {
-            conditions[count++] = condition(serverTime_, XCB_SYNC_VALUETYPE_RELATIVE,
-                                            milliseconds(timing_.restPoll), XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON);
+            conditions[count++] =
+                condition(serverTime_, XCB_SYNC_VALUETYPE_RELATIVE, milliseconds(timing_.restPoll),
+                          XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON);
             // The pointer's idle time falls back to about nothing on its next motion. A level, not an edge:
             // motion since the last answer (or a device that never stopped reporting) ends the wait at once.
             if (pointerIdle_)
-                conditions[count++] =
-                    condition(pointerIdle_, XCB_SYNC_VALUETYPE_ABSOLUTE, std::max(milliseconds(timing_.frame), 1L),
-                              XCB_SYNC_TESTTYPE_NEGATIVE_COMPARISON);
+                conditions[count++] = condition(pointerIdle_, XCB_SYNC_VALUETYPE_ABSOLUTE,
+                                                std::max(milliseconds(timing_.frame), 1L),
+                                                XCB_SYNC_TESTTYPE_NEGATIVE_COMPARISON);
         }
         xcb_sync_await(xcb_, count, conditions);
     }
-    pendingSequence_ = xcb_query_pointer(xcb_, static_cast<xcb_window_t>(DefaultRootWindow(display_.get()))).sequence;
+    pendingSequence_ =
+        xcb_query_pointer(xcb_, static_cast<xcb_window_t>(DefaultRootWindow(display_.get()))).sequence;
     pending_ = true;
     querySentAt_ = std::chrono::steady_clock::now();
     queries_.fetch_add(1);

@@ -32,8 +32,9 @@ class X11PointerTracker {
     };
 
     // Opens its own connections to `displayName` (empty: $DISPLAY) and starts the thread. When the display
-    // cannot be opened, or lacks XInput 2.2 or SYNC 3.0, isRunning() is false from the start. `onConnectionLost` is
-    // called once, on the tracker thread, if the connection breaks later; the thread then ends.
+    // cannot be opened, or lacks XInput 2.2 or SYNC 3.0, isRunning() is false from the start.
+    // `onConnectionLost` is called once, on the tracker thread, if the connection breaks later; the thread
+    // then ends.
     X11PointerTracker(const std::string& displayName, std::function<void()> onConnectionLost, Timing timing);
     X11PointerTracker(const std::string& displayName, std::function<void()> onConnectionLost)
         : X11PointerTracker(displayName, std::move(onConnectionLost), Timing{}) {}
