@@ -29,11 +29,8 @@ int route(Display* display, XErrorEvent* event) {
         if (auto it = registry().handlers.find(display); it != registry().handlers.end())
             handler = it->second;
     }
-    if (handler && handler(error))
-        return 0;
-    char text[256] = {};
-    XGetErrorText(display, error.code, text, sizeof text);
-    std::fprintf(stderr, "lumarex: X error: %s (request %d.%d)\n", text, error.request, error.minorRequest);
+    if (!handler || !handler(error))
+        X11ErrorRouter::report(display, error);
     return 0;
 }
 
@@ -51,6 +48,12 @@ void X11ErrorRouter::install() {
         XSetErrorHandler(route);
         XSetIOErrorHandler(reportIOError);
     });
+}
+
+void X11ErrorRouter::report(Display* display, const Error& error) {
+    char text[256] = {};
+    XGetErrorText(display, error.code, text, sizeof text);
+    std::fprintf(stderr, "lumarex: X error: %s (request %d.%d)\n", text, error.request, error.minorRequest);
 }
 
 void X11ErrorRouter::reportBrokenConnection(const char* displayName) {

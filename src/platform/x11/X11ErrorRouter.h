@@ -20,6 +20,8 @@ class X11ErrorRouter {
     // True when the handler has dealt with the error, which is then not printed.
     using Handler = std::function<bool(const Error&)>;
 
+    // Prints the error on standard error, as every connection reports the errors it does not expect.
+    static void report(Display* display, const Error& error);
     // Installs the process-wide handlers; calling it again changes nothing.
     static void install();
     // Says once for the process, on standard error, that the connection to the server broke: when the

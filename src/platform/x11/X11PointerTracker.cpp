@@ -11,7 +11,6 @@
 #include <X11/extensions/XInput2.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -368,7 +367,7 @@ bool X11PointerTracker::handleEvents(bool read) {
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == xcbError) {
             const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
-            handleError(error->error_code, error->resource_id, error->major_code, error->minor_code);
+            handleError({error->error_code, error->major_code, error->minor_code, error->resource_id});
         } else if (type == xcbGenericEvent) {
             const auto* raw = reinterpret_cast<const RawEventHead*>(event);
             if (raw->extension == xinputOpcode_ && raw->eventType == XI_RawButtonPress &&
@@ -401,17 +400,15 @@ bool X11PointerTracker::handleEvents(bool read) {
     return true;
 }
 
-void X11PointerTracker::handleError(int code, unsigned long resource, int request, int minorRequest) {
+void X11PointerTracker::handleError(const X11ErrorRouter::Error& error) {
     // A move sent before we learnt that the window is gone; anything else is a real fault.
-    if (code == BadWindow && resource && resource == current_.window) {
+    if (error.code == BadWindow && error.resource && error.resource == current_.window) {
         windowLost_ = true;
         return;
     }
-    if (code == BadWindow && resource && resource == lostWindow_)
+    if (error.code == BadWindow && error.resource && error.resource == lostWindow_)
         return;
-    char text[256] = {};
-    XGetErrorText(display_.get(), code, text, sizeof text);
-    std::fprintf(stderr, "lumarex: X error: %s (request %d.%d)\n", text, request, minorRequest);
+    X11ErrorRouter::report(display_.get(), error);
 }
 
 void X11PointerTracker::handleSample(bool onScreen, int rootX, int rootY) {

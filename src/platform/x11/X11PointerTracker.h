@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/x11/X11ErrorRouter.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -80,7 +82,7 @@ class X11PointerTracker {
     // Handles the events in xcb's queue, after reading the socket once when `read`, then the answer to the
     // pending query if it has come; true if there was anything.
     bool handleEvents(bool read);
-    void handleError(int code, unsigned long resource, int request, int minorRequest);
+    void handleError(const X11ErrorRouter::Error& error);
     // Ends the pending await at once and handles the query's answer.
     void collectPending();
     void handleSample(bool onScreen, int rootX, int rootY);
