@@ -1,6 +1,7 @@
 #include "platform/x11/X11AccessibilityTrust.h"
 
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11RawEventSelection.h"
 
 #include <QFile>
 #include <QMessageBox>
@@ -81,15 +82,8 @@ bool X11AccessibilityTrust::serverAllowsRawKeyEvents() {
     trap.previous = XSetErrorHandler(trapProbeErrors);
     activeTrap = &trap;
 
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XIEventMask mask;
-    mask.deviceid = XIAllDevices;
-    mask.mask_len = sizeof bits;
-    mask.mask = bits;
-    XISetMask(bits, XI_RawKeyPress);
-    XISelectEvents(display, connection_->rootWindow(), &mask, 1);
-    XIClearMask(bits, XI_RawKeyPress);
-    XISelectEvents(display, connection_->rootWindow(), &mask, 1);
+    X11RawEventSelection::select(display, connection_->rootWindow(), XIAllDevices, {XI_RawKeyPress});
+    X11RawEventSelection::select(display, connection_->rootWindow(), XIAllDevices, {});
     trap.lastSerial = NextRequest(display) - 1;
     XSync(display, False);
 

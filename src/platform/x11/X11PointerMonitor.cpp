@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11PointerTracker.h"
+#include "platform/x11/X11RawEventSelection.h"
 
 #include <QMetaObject>
 
@@ -84,16 +85,8 @@ std::optional<QPoint> X11PointerMonitor::position() {
 void X11PointerMonitor::selectEvents() {
     if (connection_.xinputOpcode() < 0)
         return;
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    if (onLeftPress_)
-        XISetMask(bits, XI_RawButtonPress);
-    if (onMotion_)
-        XISetMask(bits, XI_RawMotion);
-    XIEventMask mask;
-    mask.deviceid = XIAllMasterDevices;
-    mask.mask_len = sizeof bits;
-    mask.mask = bits;
-    XISelectEvents(connection_.display(), connection_.rootWindow(), &mask, 1);
+    X11RawEventSelection::select(connection_.display(), connection_.rootWindow(), XIAllMasterDevices,
+                                 {onLeftPress_ ? XI_RawButtonPress : 0, onMotion_ ? XI_RawMotion : 0});
     connection_.flush();
 }
 

@@ -1,6 +1,7 @@
 #include "platform/x11/X11PointerTracker.h"
 
 #include "platform/x11/X11ErrorRouter.h"
+#include "platform/x11/X11RawEventSelection.h"
 
 #include <xcb/sync.h>
 #include <xcb/xcb.h>
@@ -500,15 +501,10 @@ void X11PointerTracker::selectEvents() {
     if (current_.pressesWatched == pressesSelected_)
         return;
     pressesSelected_ = current_.pressesWatched;
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    if (pressesSelected_)
-        XISetMask(bits, XI_RawButtonPress);
-    XIEventMask mask;
-    mask.deviceid = XIAllMasterDevices;
-    mask.mask_len = sizeof bits;
-    mask.mask = bits;
-    XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), &mask, 1);
-    XFlush(display_.get());
+    Display* display = display_.get();
+    X11RawEventSelection::select(display, DefaultRootWindow(display), XIAllMasterDevices,
+                                 {pressesSelected_ ? XI_RawButtonPress : 0});
+    XFlush(display);
 }
 
 void X11PointerTracker::connectionLost() {
