@@ -294,26 +294,25 @@ void X11PointerTracker::applyWanted() {
         acknowledged = acknowledged_;
     }
     // A window found gone stays unfollowed until another one is given.
-    if (wanted.window == lostWindow_)
-        wanted.window = 0;
-    bool windowChanged = wanted.window != current_.window;
-    bool sizeChanged = wanted.width != current_.width || wanted.height != current_.height;
-    if (!windowChanged && !sizeChanged && wanted.pressesWatched == current_.pressesWatched &&
-        wanted.stop == current_.stop && requests == acknowledged)
+    const auto unlessLost = [this](Wanted w) {
+        if (w.window == lostWindow_)
+            w.window = 0;
+        return w;
+    };
+    if (unlessLost(wanted) == current_ && requests == acknowledged)
         return;
     // Whatever is asked goes out behind the pending await; so that ends first. Its answer may find the
     // window gone.
     collectPending();
     if (broken_)
         return;
-    if (wanted.window == lostWindow_)
-        wanted.window = 0;
-    windowChanged = wanted.window != current_.window;
-    sizeChanged = wanted.width != current_.width || wanted.height != current_.height;
+    wanted = unlessLost(wanted);
+    const bool placementChanged = wanted.window != current_.window || wanted.width != current_.width ||
+                                  wanted.height != current_.height;
     current_ = wanted;
     if (!current_.window || current_.stop) {
         setMode(Mode::Idle);
-    } else if (windowChanged || sizeChanged) {
+    } else if (placementChanged) {
         setMode(Mode::Moving);
         pendingForced_ = true;
         sendQuery(true);
@@ -342,18 +341,31 @@ void X11PointerTracker::collectPending() {
         ++wakeValue_;
     }
     xcb_generic_error_t* error = nullptr;
-    auto* reply = static_cast<xcb_query_pointer_reply_t*>(xcb_wait_for_reply(xcb_, pendingSequence_, &error));
-    pending_ = false;
-    freeReply(error);
-    if (!reply) {
-        if (xcb_connection_has_error(xcb_))
-            connectionLost();
+    void* reply = xcb_wait_for_reply(xcb_, pendingSequence_, &error);
+    if (!reply && xcb_connection_has_error(xcb_)) {
+        pending_ = false;
+        freeReply(error);
+        connectionLost();
         return;
     }
     // Errors of earlier moves were read before the answer.
     handleEvents(false);
-    handleSample(reply->same_screen, reply->root_x, reply->root_y);
+    handleAnswer(reply, error, true);
+}
+
+void X11PointerTracker::handleAnswer(void* reply, void* error, bool released) {
+    pending_ = false;
+    freeReply(error);
+    // A rest that ended long before its poll was due, and not by us, ended on the device's activity.
+    const bool active = !released && mode_ == Mode::Resting && pendingAwaits_ &&
+                        std::chrono::steady_clock::now() - querySentAt_ < timing_.restPoll / 2;
+    if (const auto* answer = static_cast<const xcb_query_pointer_reply_t*>(reply))
+        handleSample(answer->same_screen, answer->root_x, answer->root_y);
     freeReply(reply);
+    // A device that reports without moving the pointer (pushed against a screen edge, say) keeps its idle
+    // time low, which would end every rest at once: it gets frames at the frame rate until it stops.
+    if (active && mode_ == Mode::Resting)
+        setMode(Mode::Moving);
 }
 
 bool X11PointerTracker::handleEvents(bool read) {
@@ -386,18 +398,7 @@ bool X11PointerTracker::handleEvents(bool read) {
     xcb_generic_error_t* error = nullptr;
     if (!xcb_poll_for_reply(xcb_, pendingSequence_, &reply, &error))
         return any;
-    pending_ = false;
-    freeReply(error);
-    // A rest that ended long before its poll was due ended on the device's activity.
-    const bool active = mode_ == Mode::Resting && pendingAwaits_ &&
-                        std::chrono::steady_clock::now() - querySentAt_ < timing_.restPoll / 2;
-    if (const auto* answer = static_cast<const xcb_query_pointer_reply_t*>(reply))
-        handleSample(answer->same_screen, answer->root_x, answer->root_y);
-    freeReply(reply);
-    // A device that reports without moving the pointer (pushed against a screen edge, say) keeps its idle
-    // time low, which would end every rest at once: it gets frames at the frame rate until it stops.
-    if (active && mode_ == Mode::Resting)
-        setMode(Mode::Moving);
+    handleAnswer(reply, error, false);
     return true;
 }
 

@@ -71,6 +71,7 @@ class X11PointerTracker {
         int height = 0;
         bool pressesWatched = false;
         bool stop = false;
+        bool operator==(const Wanted&) const = default;
     };
     struct DisplayCloser {
         void operator()(Display* display) const;
@@ -85,6 +86,9 @@ class X11PointerTracker {
     void handleError(const X11ErrorRouter::Error& error);
     // Ends the pending await at once and handles the query's answer.
     void collectPending();
+    // Takes the pending query's answer and error from xcb (either may be null) and frees them; `released`
+    // when we ended its await.
+    void handleAnswer(void* reply, void* error, bool released);
     void handleSample(bool onScreen, int rootX, int rootY);
     // Sends the next pointer query when following and none is pending: behind an await fitting the mode,
     // or at once.
