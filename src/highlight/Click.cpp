@@ -3,8 +3,8 @@
 Click::Click(QObject* parent) : QObject(parent) {}
 
 void Click::setClicked(bool clicked) {
-    if (clicked == m_isClicked)
+    if (clicked == isClicked_)
         return;
-    m_isClicked = clicked;
+    isClicked_ = clicked;
     emit isClickedChanged(clicked);
 }

@@ -12,7 +12,7 @@ class Click : public QObject {
   public:
     explicit Click(QObject* parent = nullptr);
 
-    bool isClicked() const { return m_isClicked; }
+    bool isClicked() const { return isClicked_; }
     // Emits isClickedChanged only when the value really changes.
     void setClicked(bool clicked);
 
@@ -20,5 +20,5 @@ class Click : public QObject {
     void isClickedChanged(bool isClicked);
 
   private:
-    bool m_isClicked = false;
+    bool isClicked_ = false;
 };

@@ -63,19 +63,19 @@ double CursorHighlightView::steadyClockSeconds() {
 
 CursorHighlightView::CursorHighlightView(Click& click, HighlightSettings& settings, Clock clock,
                                          QObject* parent)
-    : QObject(parent), m_click(click), m_settings(settings),
-      m_clock(clock ? std::move(clock) : Clock(&CursorHighlightView::steadyClockSeconds)),
-      m_clickSpring(click.isClicked() ? 1.0 : 0.0, kSpringResponseSeconds) {
-    m_frameTimer.setTimerType(Qt::PreciseTimer);
-    m_frameTimer.setInterval(kFrameIntervalMs);
-    connect(&m_frameTimer, &QTimer::timeout, this, &CursorHighlightView::onFrame);
-    connect(&m_click, &Click::isClickedChanged, this, &CursorHighlightView::onClickChanged);
+    : QObject(parent), click_(click), settings_(settings),
+      clock_(clock ? std::move(clock) : Clock(&CursorHighlightView::steadyClockSeconds)),
+      clickSpring_(click.isClicked() ? 1.0 : 0.0, kSpringResponseSeconds) {
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    frameTimer_.setInterval(kFrameIntervalMs);
+    connect(&frameTimer_, &QTimer::timeout, this, &CursorHighlightView::onFrame);
+    connect(&click_, &Click::isClickedChanged, this, &CursorHighlightView::onClickChanged);
 
     for (auto signal : {&HighlightSettings::baseOpacityChanged, &HighlightSettings::baseSizeChanged,
                         &HighlightSettings::clickOpacityChanged, &HighlightSettings::clickSizeChanged})
-        connect(&m_settings, signal, this, &CursorHighlightView::needsRedraw);
+        connect(&settings_, signal, this, &CursorHighlightView::needsRedraw);
     for (auto signal : {&HighlightSettings::baseColorChanged, &HighlightSettings::clickColorChanged})
-        connect(&m_settings, signal, this, &CursorHighlightView::needsRedraw);
+        connect(&settings_, signal, this, &CursorHighlightView::needsRedraw);
 }
 
 CursorHighlightView::CursorHighlightView(Click& click, HighlightSettings& settings, QObject* parent)
@@ -84,32 +84,32 @@ CursorHighlightView::CursorHighlightView(Click& click, HighlightSettings& settin
 void CursorHighlightView::onClickChanged(bool isClicked) {
     if (isClicked) {
         // Ends the click look; tied to the flag's owner so nothing here can cancel it.
-        Click* click = &m_click;
+        Click* click = &click_;
         QTimer::singleShot(std::chrono::milliseconds(int(kClickHoldSeconds * 1000)), Qt::PreciseTimer, click,
                            [click] { click->setClicked(false); });
     }
-    m_clickSpring.setTarget(isClicked ? 1.0 : 0.0, m_clock());
-    if (!m_frameTimer.isActive())
-        m_frameTimer.start();
+    clickSpring_.setTarget(isClicked ? 1.0 : 0.0, clock_());
+    if (!frameTimer_.isActive())
+        frameTimer_.start();
     emit needsRedraw();
 }
 
 void CursorHighlightView::onFrame() {
-    if (m_clickSpring.isSettled(m_clock()))
-        m_frameTimer.stop();
+    if (clickSpring_.isSettled(clock_()))
+        frameTimer_.stop();
     emit needsRedraw();
 }
 
 double CursorHighlightView::clickOpacity() const {
-    return clamp01(m_clickSpring.value(m_clock()));
+    return clamp01(clickSpring_.value(clock_()));
 }
 
 bool CursorHighlightView::baseVisibleWhenSolid() const {
-    return m_settings.baseColor().alphaF() * clamp01(m_settings.baseOpacity()) >= kSolidVisibilityThreshold;
+    return settings_.baseColor().alphaF() * clamp01(settings_.baseOpacity()) >= kSolidVisibilityThreshold;
 }
 
 bool CursorHighlightView::clickVisibleWhenSolid() const {
-    return m_settings.clickColor().alphaF() * clamp01(m_settings.clickOpacity()) * clickOpacity() >=
+    return settings_.clickColor().alphaF() * clamp01(settings_.clickOpacity()) * clickOpacity() >=
            kSolidVisibilityThreshold;
 }
 
@@ -123,9 +123,9 @@ void CursorHighlightView::render(QImage& target, RenderMode mode) const {
 
     if (mode == RenderMode::Solid) {
         if (baseVisibleWhenSolid())
-            fillRegion(painter, circleRegion(target.size(), baseDiameter()), m_settings.baseColor());
+            fillRegion(painter, circleRegion(target.size(), baseDiameter()), settings_.baseColor());
         if (clickVisibleWhenSolid())
-            fillRegion(painter, circleRegion(target.size(), clickDiameter()), m_settings.clickColor());
+            fillRegion(painter, circleRegion(target.size(), clickDiameter()), settings_.clickColor());
         return;
     }
 
@@ -137,22 +137,22 @@ void CursorHighlightView::render(QImage& target, RenderMode mode) const {
         painter.setBrush(color);
         painter.drawEllipse(circleRect(target.size(), diameter));
     };
-    drawCircle(baseDiameter(), withOpacity(m_settings.baseColor(), m_settings.baseOpacity()));
+    drawCircle(baseDiameter(), withOpacity(settings_.baseColor(), settings_.baseOpacity()));
     drawCircle(clickDiameter(),
-               withOpacity(m_settings.clickColor(), clamp01(m_settings.clickOpacity()) * clickOpacity()));
+               withOpacity(settings_.clickColor(), clamp01(settings_.clickOpacity()) * clickOpacity()));
 }
 
 void CursorHighlightView::setScale(double scale) {
     const double bounded = std::isfinite(scale) && scale > 0 ? scale : 1.0;
-    if (bounded == m_scale)
+    if (bounded == scale_)
         return;
-    m_scale = bounded;
+    scale_ = bounded;
     emit needsRedraw();
 }
 
-double CursorHighlightView::baseDiameter() const { return m_settings.baseSize() * m_scale; }
+double CursorHighlightView::baseDiameter() const { return settings_.baseSize() * scale_; }
 
-double CursorHighlightView::clickDiameter() const { return m_settings.clickSize() * m_scale; }
+double CursorHighlightView::clickDiameter() const { return settings_.clickSize() * scale_; }
 
 QRegion CursorHighlightView::shape(QSize size, RenderMode mode) const {
     QRegion region;
@@ -164,9 +164,9 @@ QRegion CursorHighlightView::shape(QSize size, RenderMode mode) const {
         return region;
     }
     // Anti-aliased edges reach up to a pixel beyond the circle.
-    if (withOpacity(m_settings.baseColor(), m_settings.baseOpacity()).alpha() > 0)
+    if (withOpacity(settings_.baseColor(), settings_.baseOpacity()).alpha() > 0)
         region += circleRegion(size, baseDiameter() + 2.0);
-    if (withOpacity(m_settings.clickColor(), clamp01(m_settings.clickOpacity()) * clickOpacity()).alpha() > 0)
+    if (withOpacity(settings_.clickColor(), clamp01(settings_.clickOpacity()) * clickOpacity()).alpha() > 0)
         region += circleRegion(size, clickDiameter() + 2.0);
     return region;
 }

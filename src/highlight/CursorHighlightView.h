@@ -51,12 +51,12 @@ class CursorHighlightView : public QObject {
 
     // Device pixels per point: the circles' sizes are in points, the image in device pixels.
     void setScale(double scale);
-    double scale() const { return m_scale; }
+    double scale() const { return scale_; }
 
     // The click circle's current animated opacity, 0…1.
     double clickOpacity() const;
     // True while the click circle's opacity is moving (the frame timer is running).
-    bool isAnimating() const { return m_frameTimer.isActive(); }
+    bool isAnimating() const { return frameTimer_.isActive(); }
 
     static double steadyClockSeconds();
 
@@ -72,10 +72,10 @@ class CursorHighlightView : public QObject {
     double clickDiameter() const;
     bool clickVisibleWhenSolid() const;
 
-    Click& m_click;
-    HighlightSettings& m_settings;
-    Clock m_clock;
-    SpringAnimation m_clickSpring;
-    QTimer m_frameTimer;
-    double m_scale = 1.0;
+    Click& click_;
+    HighlightSettings& settings_;
+    Clock clock_;
+    SpringAnimation clickSpring_;
+    QTimer frameTimer_;
+    double scale_ = 1.0;
 };

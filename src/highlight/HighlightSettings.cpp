@@ -91,18 +91,18 @@ HighlightSettings& HighlightSettings::shared() {
 }
 
 HighlightSettings::HighlightSettings(const QString& filePath, QObject* parent)
-    : QObject(parent), m_store(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
+    : QObject(parent), store_(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
     load();
 }
 
 HighlightSettings::~HighlightSettings() = default;
 
 QString HighlightSettings::fileName() const {
-    return m_store->fileName();
+    return store_->fileName();
 }
 
 void HighlightSettings::load() {
-    QSettings& store = *m_store;
+    QSettings& store = *store_;
     // Sections are parsed lazily; touching every key makes a malformed file show up in status().
     (void)store.allKeys();
     const QSettings::Status status = store.status();
@@ -156,13 +156,13 @@ void HighlightSettings::load() {
         return size && *size != 0.0 ? *size : fallback;
     };
 
-    m_toggleShortcut = readString(kToggleShortcutKey).value_or(QString());
-    m_baseColor = readColor(kBaseColorKey);
-    m_baseOpacity = readOpacity(kBaseOpacityKey, kDefaultBaseOpacity);
-    m_baseSize = readSize(kBaseSizeKey, kDefaultBaseSize);
-    m_clickColor = readColor(kClickColorKey);
-    m_clickOpacity = readOpacity(kClickOpacityKey, kDefaultClickOpacity);
-    m_clickSize = readSize(kClickSizeKey, kDefaultClickSize);
+    toggleShortcut_ = readString(kToggleShortcutKey).value_or(QString());
+    baseColor_ = readColor(kBaseColorKey);
+    baseOpacity_ = readOpacity(kBaseOpacityKey, kDefaultBaseOpacity);
+    baseSize_ = readSize(kBaseSizeKey, kDefaultBaseSize);
+    clickColor_ = readColor(kClickColorKey);
+    clickOpacity_ = readOpacity(kClickOpacityKey, kDefaultClickOpacity);
+    clickSize_ = readSize(kClickSizeKey, kDefaultClickSize);
 
     if (status == QSettings::FormatError)
         keepCopyOfBadFile(QStringLiteral("is malformed; using default settings"));
@@ -176,11 +176,11 @@ void HighlightSettings::load() {
 // The next save rewrites the file, so the user's original goes aside first; if that is impossible we
 // never write over it.
 void HighlightSettings::keepCopyOfBadFile(const QString& problem) {
-    const QString path = m_store->fileName();
+    const QString path = store_->fileName();
     QString outcome;
     if (!QFileInfo(path).isFile()) {
         if (QFileInfo::exists(path)) {
-            m_canSave = false;
+            canSave_ = false;
             outcome = QStringLiteral("settings will not be saved");
         } else {
             outcome = QStringLiteral("nothing to keep");
@@ -191,7 +191,7 @@ void HighlightSettings::keepCopyOfBadFile(const QString& problem) {
         if (QFile::copy(path, copy)) {
             outcome = QStringLiteral("the original was kept as %1").arg(copy);
         } else {
-            m_canSave = false;
+            canSave_ = false;
             outcome = QStringLiteral("it could not be copied aside, so settings will not be saved");
         }
     }
@@ -201,16 +201,16 @@ void HighlightSettings::keepCopyOfBadFile(const QString& problem) {
 }
 
 void HighlightSettings::save() {
-    if (!m_canSave)
+    if (!canSave_)
         return;
-    QSettings& store = *m_store;
-    store.setValue(kToggleShortcutKey, m_toggleShortcut);
-    store.setValue(kBaseColorKey, hexFromColor(m_baseColor));
-    store.setValue(kBaseOpacityKey, m_baseOpacity);
-    store.setValue(kBaseSizeKey, m_baseSize);
-    store.setValue(kClickColorKey, hexFromColor(m_clickColor));
-    store.setValue(kClickOpacityKey, m_clickOpacity);
-    store.setValue(kClickSizeKey, m_clickSize);
+    QSettings& store = *store_;
+    store.setValue(kToggleShortcutKey, toggleShortcut_);
+    store.setValue(kBaseColorKey, hexFromColor(baseColor_));
+    store.setValue(kBaseOpacityKey, baseOpacity_);
+    store.setValue(kBaseSizeKey, baseSize_);
+    store.setValue(kClickColorKey, hexFromColor(clickColor_));
+    store.setValue(kClickOpacityKey, clickOpacity_);
+    store.setValue(kClickSizeKey, clickSize_);
     store.sync();
 }
 
@@ -224,31 +224,31 @@ void HighlightSettings::assign(T& field, const T& value, Notify notify) {
 }
 
 void HighlightSettings::setBaseColor(const QColor& color) {
-    assign(m_baseColor, color, &HighlightSettings::baseColorChanged);
+    assign(baseColor_, color, &HighlightSettings::baseColorChanged);
 }
 
 void HighlightSettings::setBaseOpacity(double opacity) {
-    assign(m_baseOpacity, opacity, &HighlightSettings::baseOpacityChanged);
+    assign(baseOpacity_, opacity, &HighlightSettings::baseOpacityChanged);
 }
 
 void HighlightSettings::setBaseSize(double size) {
-    assign(m_baseSize, size, &HighlightSettings::baseSizeChanged);
+    assign(baseSize_, size, &HighlightSettings::baseSizeChanged);
 }
 
 void HighlightSettings::setClickColor(const QColor& color) {
-    assign(m_clickColor, color, &HighlightSettings::clickColorChanged);
+    assign(clickColor_, color, &HighlightSettings::clickColorChanged);
 }
 
 void HighlightSettings::setClickOpacity(double opacity) {
-    assign(m_clickOpacity, opacity, &HighlightSettings::clickOpacityChanged);
+    assign(clickOpacity_, opacity, &HighlightSettings::clickOpacityChanged);
 }
 
 void HighlightSettings::setClickSize(double size) {
-    assign(m_clickSize, size, &HighlightSettings::clickSizeChanged);
+    assign(clickSize_, size, &HighlightSettings::clickSizeChanged);
 }
 
 void HighlightSettings::setToggleShortcut(const QString& shortcut) {
-    assign(m_toggleShortcut, shortcut, &HighlightSettings::toggleShortcutChanged);
+    assign(toggleShortcut_, shortcut, &HighlightSettings::toggleShortcutChanged);
 }
 
 void HighlightSettings::resetToDefaults() {

@@ -41,13 +41,13 @@ class HighlightSettings : public QObject {
     HighlightSettings(const HighlightSettings&) = delete;
     HighlightSettings& operator=(const HighlightSettings&) = delete;
 
-    QColor baseColor() const { return m_baseColor; }
-    double baseOpacity() const { return m_baseOpacity; }
-    double baseSize() const { return m_baseSize; }
-    QColor clickColor() const { return m_clickColor; }
-    double clickOpacity() const { return m_clickOpacity; }
-    double clickSize() const { return m_clickSize; }
-    QString toggleShortcut() const { return m_toggleShortcut; }
+    QColor baseColor() const { return baseColor_; }
+    double baseOpacity() const { return baseOpacity_; }
+    double baseSize() const { return baseSize_; }
+    QColor clickColor() const { return clickColor_; }
+    double clickOpacity() const { return clickOpacity_; }
+    double clickSize() const { return clickSize_; }
+    QString toggleShortcut() const { return toggleShortcut_; }
 
     void setBaseColor(const QColor& color);
     void setBaseOpacity(double opacity);
@@ -89,15 +89,15 @@ class HighlightSettings : public QObject {
     void assign(T& field, const T& value, Notify notify);
     void keepCopyOfBadFile(const QString& problem);
 
-    std::unique_ptr<QSettings> m_store;
+    std::unique_ptr<QSettings> store_;
     // False when a bad settings file could not be copied aside: we then leave it alone.
-    bool m_canSave = true;
+    bool canSave_ = true;
 
-    QColor m_baseColor;
-    double m_baseOpacity = kDefaultBaseOpacity;
-    double m_baseSize = kDefaultBaseSize;
-    QColor m_clickColor;
-    double m_clickOpacity = kDefaultClickOpacity;
-    double m_clickSize = kDefaultClickSize;
-    QString m_toggleShortcut;
+    QColor baseColor_;
+    double baseOpacity_ = kDefaultBaseOpacity;
+    double baseSize_ = kDefaultBaseSize;
+    QColor clickColor_;
+    double clickOpacity_ = kDefaultClickOpacity;
+    double clickSize_ = kDefaultClickSize;
+    QString toggleShortcut_;
 };

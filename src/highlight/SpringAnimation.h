@@ -13,7 +13,7 @@ class SpringAnimation {
     // so an interrupted motion continues smoothly.
     void setTarget(double target, double now);
 
-    double target() const { return m_target; }
+    double target() const { return target_; }
     // The value at `now`; exactly the target once settled.
     double value(double now) const;
     // Units per second at `now`; 0 once settled.
@@ -29,9 +29,9 @@ class SpringAnimation {
     double rawVelocity(double now) const;
     double elapsed(double now) const;
 
-    double m_omega; // natural angular frequency, 2π / response
-    double m_target;
-    double m_startValue; // value and velocity at m_startTime
-    double m_startVelocity = 0.0;
-    double m_startTime = 0.0;
+    double omega_; // natural angular frequency, 2π / response
+    double target_;
+    double startValue_; // value and velocity at startTime_
+    double startVelocity_ = 0.0;
+    double startTime_ = 0.0;
 };
