@@ -6,7 +6,7 @@
 // Thread-safety: GUI thread only.
 class AboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr const char* applicationName = "Lumarex";
     static constexpr const char* credits = "A simple cursor highlighter for presentations";
     static constexpr double creditsScale = 11.0 / 13.0;

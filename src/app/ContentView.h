@@ -12,18 +12,18 @@ class QToolButton;
 // switches the highlight on and off. Thread-safety: GUI thread only.
 class ContentView : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, QWidget* parent = nullptr);
 
     bool isHighlightEnabled() const { return isHighlightEnabled_; }
     QPushButton* highlightButton() const { return highlightButton_; }
     SettingsView* settingsView() const { return settingsView_; }
 
-signals:
+  signals:
     // After every press of the highlight button, whichever way it toggled.
     void highlightButtonClicked();
 
-private:
+  private:
     void toggleHighlight();
     QToolButton* makeLink();
 

@@ -16,7 +16,7 @@ class QSocketNotifier;
 // Thread-safety: GUI thread only (send() is safe from any thread).
 class InstanceChannel : public QObject {
     Q_OBJECT
-public:
+  public:
     // Carries out a received command; false when it is not one the instance knows. The sender is told
     // which, so a refused command is reported where it was given.
     using Handler = std::function<bool(const QString& command)>;
@@ -36,7 +36,7 @@ public:
     static bool send(const QString& command, QString* error,
                      std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
-private:
+  private:
     void acceptConnections();
 
     std::unique_ptr<CommandSocket> socket_;

@@ -24,7 +24,7 @@ class TrayIcon;
 // closed; it ends through Quit in the menu or the tray, or `lumarex --quit`. Thread-safety: GUI thread only.
 class QuorvelApp : public QObject {
     Q_OBJECT
-public:
+  public:
     // `autostart` is where "Start at Login" keeps its entry (the user's autostart folder unless given).
     QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, QObject* parent = nullptr);
     QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, const AutostartEntry& autostart,
@@ -59,7 +59,7 @@ public:
     // What choosing "Start at Login" does; a failure is shown in a message box and on standard error.
     void setStartAtLogin(bool enabled);
 
-private:
+  private:
     void buildMenu();
     void buildTray();
     bool isOwnWindowAt(QPoint devicePosition) const;

@@ -150,9 +150,13 @@ void CursorHighlightView::setScale(double scale) {
     emit needsRedraw();
 }
 
-double CursorHighlightView::baseDiameter() const { return settings_.baseSize() * scale_; }
+double CursorHighlightView::baseDiameter() const {
+    return settings_.baseSize() * scale_;
+}
 
-double CursorHighlightView::clickDiameter() const { return settings_.clickSize() * scale_; }
+double CursorHighlightView::clickDiameter() const {
+    return settings_.clickSize() * scale_;
+}
 
 QRegion CursorHighlightView::shape(QSize size, RenderMode mode) const {
     QRegion region;

@@ -19,7 +19,8 @@
 #include <cmath>
 #include <cstdio>
 
-CursorHighlightWindow::CursorHighlightWindow(SurfaceFactory surfaceFactory, std::unique_ptr<PointerMonitor> pointer,
+CursorHighlightWindow::CursorHighlightWindow(SurfaceFactory surfaceFactory,
+                                             std::unique_ptr<PointerMonitor> pointer,
                                              HighlightSettings& settings, QObject* parent)
     : QObject(parent), surfaceFactory_(std::move(surfaceFactory)), pointer_(std::move(pointer)),
       settings_(settings) {

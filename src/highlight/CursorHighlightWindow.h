@@ -26,7 +26,7 @@ class PointerMonitor;
 class CursorHighlightWindow : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isVisible READ isVisible NOTIFY isVisibleChanged)
-public:
+  public:
     using SurfaceFactory = std::function<std::unique_ptr<OverlaySurface>(QSize)>;
 
     static constexpr int baseWindowSize = 100;
@@ -64,10 +64,10 @@ public:
     bool isMonitoringClicks() const { return monitoringClicks_; }
     OverlaySurface* surface() const { return window_.get(); }
 
-signals:
+  signals:
     void isVisibleChanged(bool isVisible);
 
-private:
+  private:
     void startTracking();
     void stopTracking();
     void updatePosition();

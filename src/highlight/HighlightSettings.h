@@ -85,8 +85,7 @@ class HighlightSettings : public QObject {
 
   private:
     void load();
-    template <typename T, typename Notify>
-    void assign(T& field, const T& value, Notify notify);
+    template <typename T, typename Notify> void assign(T& field, const T& value, Notify notify);
     void keepCopyOfBadFile(const QString& problem);
 
     std::unique_ptr<QSettings> store_;

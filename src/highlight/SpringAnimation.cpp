@@ -40,8 +40,7 @@ double SpringAnimation::rawVelocity(double now) const {
 }
 
 bool SpringAnimation::isSettled(double now) const {
-    return std::abs(rawValue(now) - target_) < kValueEpsilon &&
-           std::abs(rawVelocity(now)) < kVelocityEpsilon;
+    return std::abs(rawValue(now) - target_) < kValueEpsilon && std::abs(rawVelocity(now)) < kVelocityEpsilon;
 }
 
 double SpringAnimation::value(double now) const {

@@ -11,7 +11,7 @@
 // one and only tells it where to be and what to show; how that reaches the screen is the backend's.
 // Thread-safety: GUI thread only.
 class OverlaySurface {
-public:
+  public:
     virtual ~OverlaySurface() = default;
 
     // Size in device pixels; the content image must have this size.

@@ -8,7 +8,7 @@
 // Watches the pointer globally, whichever application it is over: left-button presses, and whether the
 // pointer has started to move. Thread-safety: GUI thread only; handlers run on the GUI thread.
 class PointerMonitor {
-public:
+  public:
     virtual ~PointerMonitor() = default;
 
     // Starts delivering left-button presses. False when the platform refuses (then no presses arrive).

@@ -69,9 +69,7 @@ struct FakeMonitor : KeyMonitor {
 
 class AppDelegateTest : public testing::Test, protected FakeOverlayRig {
   protected:
-    AppDelegateTest() : trust(log) {
-        settings.setToggleShortcut(commandShiftH);
-    }
+    AppDelegateTest() : trust(log) { settings.setToggleShortcut(commandShiftH); }
 
     ~AppDelegateTest() override { QThreadPool::globalInstance()->waitForDone(); }
 

@@ -19,7 +19,8 @@ TEST(CommandLineTest, RemoteCommandsAndInformation) {
     }
     EXPECT_EQ(CommandLine::parse({"--version"}).action, Action::Version);
     EXPECT_EQ(CommandLine::parse({"-h"}).action, Action::Help);
-    EXPECT_EQ(CommandLine::parse({"--show", "--show"}).action, Action::Send) << "repeating one option is harmless";
+    EXPECT_EQ(CommandLine::parse({"--show", "--show"}).action, Action::Send)
+        << "repeating one option is harmless";
 }
 
 TEST(CommandLineTest, RejectsUnknownAndConflictingOptionsWithAReason) {
@@ -54,7 +55,8 @@ TEST(CommandLineTest, BackgroundAndReplaceAreWaysOfStarting) {
 
 TEST(CommandLineTest, HelpLinesAreAlignedAndShort) {
     const std::string usage = CommandLine::usage();
-    EXPECT_NE(usage.find("\n  --background  start without opening the settings window"), std::string::npos) << usage;
+    EXPECT_NE(usage.find("\n  --background  start without opening the settings window"), std::string::npos)
+        << usage;
     EXPECT_NE(usage.find("\n  --toggle      show the highlight"), std::string::npos) << usage;
     size_t start = 0;
     while (start < usage.size()) {

@@ -1,6 +1,6 @@
 #include "app/AboutDialog.h"
-#include "app/ContentView.h"
 #include "app/AutostartEntry.h"
+#include "app/ContentView.h"
 #include "app/QuorvelApp.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
@@ -16,14 +16,14 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 using namespace fakes;
 
 class MainWindowTest : public testing::Test, protected FakeOverlayRig {
-protected:
-    MainWindowTest() : app(overlay, settings, AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
+  protected:
+    MainWindowTest()
+        : app(overlay, settings, AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
 
     QuorvelApp app;
 };

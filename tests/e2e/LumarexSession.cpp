@@ -57,7 +57,8 @@ std::optional<WindowInfo> LumarexSession::pointAndWaitForOverlay(int x, int y) {
         10s);
 }
 
-Rgb LumarexSession::waitForPixel(int x, int y, Rgb expected, int tolerance, std::chrono::milliseconds timeout) {
+Rgb LumarexSession::waitForPixel(int x, int y, Rgb expected, int tolerance,
+                                 std::chrono::milliseconds timeout) {
     Rgb seen;
     pollUntil([&] { return (seen = grabber_->pixel(x, y)).near(expected, tolerance); }, timeout);
     return seen;
@@ -119,4 +120,4 @@ Rgb strongest(const std::vector<Sample>& samples, size_t point, Rgb reference, d
     return best;
 }
 
-}  // namespace e2e
+} // namespace e2e

@@ -36,7 +36,7 @@ struct Sample {
 // screen reads and the program's own control commands.
 // Thread-safety: one test thread.
 class LumarexSession {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     enum class Compositor { On, Off };
@@ -77,7 +77,7 @@ public:
     // window of the program).
     bool pressReachesBackground();
 
-private:
+  private:
     std::unique_ptr<testsupport::XvfbServer> server_;
     testsupport::AppSandbox sandbox_;
     std::unique_ptr<testsupport::XConnection> connection_;
@@ -94,6 +94,8 @@ Rgb strongest(const std::vector<Sample>& samples, size_t point, Rgb reference, d
               double toT = 1e9);
 
 // The colour `expected` blended as the screen would show it: source-over on the background.
-inline Rgb blendOnGrey(Rgb colour, double alpha) { return Rgb::over(colour, alpha, grey); }
+inline Rgb blendOnGrey(Rgb colour, double alpha) {
+    return Rgb::over(colour, alpha, grey);
+}
 
-}  // namespace e2e
+} // namespace e2e

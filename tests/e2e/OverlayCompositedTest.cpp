@@ -13,11 +13,11 @@ using namespace testsupport;
 namespace {
 
 const Rgb baseLook = blendOnGrey(red, 0.3);
-const Rgb clickLook = Rgb::over(red, 0.6, baseLook);  // click circle over base circle
-const Rgb clickRing = blendOnGrey(red, 0.6);          // click circle only (outside the base circle)
+const Rgb clickLook = Rgb::over(red, 0.6, baseLook); // click circle over base circle
+const Rgb clickRing = blendOnGrey(red, 0.6);         // click circle only (outside the base circle)
 
 class OverlayCompositedTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(session.launch()) << session.app().stderrText();
         ASSERT_TRUE(session.control("--show").status.ok());
@@ -46,8 +46,8 @@ TEST_F(OverlayCompositedTest, BaseCircleIsTranslucentClickThroughAndFollowsThePo
     EXPECT_TRUE(session.screen().pixel(500, 300).near(baseLook, 4));
     // 20 px away is outside the 30 px circle but inside the 100 px window: untouched background.
     for (auto [x, y] : {std::pair{520, 300}, {480, 300}, {500, 280}, {455, 255}}) {
-        EXPECT_TRUE(session.screen().pixel(x, y).near(grey, 2)) << x << "," << y << " shows "
-                                                                << session.screen().pixel(x, y);
+        EXPECT_TRUE(session.screen().pixel(x, y).near(grey, 2))
+            << x << "," << y << " shows " << session.screen().pixel(x, y);
     }
 
     // Presses go to the window beneath the highlight.
@@ -69,7 +69,8 @@ TEST_F(OverlayCompositedTest, LeftClickFadesTheClickCircleInAfterATenthAndOutAga
         const Rgb centre = s.colours[0];
         const Rgb ring = s.colours[1];
         if (s.t < 0.08) {
-            EXPECT_TRUE(centre.near(baseLook, 4)) << "click look before its delay, at " << s.t << " s: " << centre;
+            EXPECT_TRUE(centre.near(baseLook, 4))
+                << "click look before its delay, at " << s.t << " s: " << centre;
             EXPECT_TRUE(ring.near(grey, 4)) << "at " << s.t << " s: " << ring;
         }
         if (s.t >= 1.0) {
@@ -78,12 +79,13 @@ TEST_F(OverlayCompositedTest, LeftClickFadesTheClickCircleInAfterATenthAndOutAga
         }
     }
     const Rgb peakRing = strongest(samples, 1, grey, 0.15, 0.8);
-    EXPECT_TRUE(peakRing.near(clickRing, 8)) << "brightest click ring seen " << peakRing << ", full look "
-                                             << clickRing;
+    EXPECT_TRUE(peakRing.near(clickRing, 8))
+        << "brightest click ring seen " << peakRing << ", full look " << clickRing;
     // About 0.25 s after the press the circle is well on its way in (the spring is at ~80 % then).
     const auto at = std::find_if(samples.begin(), samples.end(), [](const Sample& s) { return s.t >= 0.3; });
     ASSERT_NE(at, samples.end());
-    EXPECT_GT(at->colours[1].r, grey.r + (clickRing.r - grey.r) / 2) << "at " << at->t << " s: " << at->colours[1];
+    EXPECT_GT(at->colours[1].r, grey.r + (clickRing.r - grey.r) / 2)
+        << "at " << at->t << " s: " << at->colours[1];
     EXPECT_LT(at->colours[0].g, baseLook.g - (baseLook.g - clickLook.g) / 2);
 
     EXPECT_EQ(session.app().count("clicked"), 1u);
@@ -92,7 +94,7 @@ TEST_F(OverlayCompositedTest, LeftClickFadesTheClickCircleInAfterATenthAndOutAga
 
 TEST_F(OverlayCompositedTest, TwoPressesFiftyMillisecondsApartGiveOneClickFromTheSecond) {
     session.click(1);
-    std::this_thread::sleep_for(50ms);  // the gap between the presses
+    std::this_thread::sleep_for(50ms); // the gap between the presses
     const auto second = session.click(1);
     const auto samples = session.sample(second, 700ms, {{518, 300}});
     const double firstLine = clickedLineAfter(second, 1);
@@ -175,7 +177,7 @@ TEST_F(OverlayCompositedTest, HideToggleAndQuitFromTheCommandLine) {
     EXPECT_FALSE(orphan.err.empty());
 }
 
-}  // namespace
+} // namespace
 
 // A desktop scaled by two (Qt's scale factor, as for Xft.dpi 192) gets circles twice as many pixels wide.
 TEST(OverlayScaledTest, CirclesKeepTheirSizeInPointsOnAScaledDesktop) {

@@ -43,7 +43,8 @@ TEST(OverlayShapedTest, SolidCirclesAndNoSquareWithoutCompositor) {
     const auto samples = session.sample(pressed, 1500ms, {{518, 300}, {530, 300}});
     EXPECT_TRUE(strongest(samples, 0, grey, 0, 0.9).near(red, 4)) << "the click circle never showed";
     for (const auto& s : samples) {
-        EXPECT_TRUE(s.colours[1].near(grey, 2)) << "outside both circles at " << s.t << " s: " << s.colours[1];
+        EXPECT_TRUE(s.colours[1].near(grey, 2))
+            << "outside both circles at " << s.t << " s: " << s.colours[1];
         if (s.t >= 1.0) {
             EXPECT_TRUE(s.colours[0].near(grey, 2)) << "click circle left behind at " << s.t << " s";
         }
@@ -60,4 +61,4 @@ TEST(OverlayShapedTest, SolidCirclesAndNoSquareWithoutCompositor) {
     EXPECT_TRUE(session.screen().pixel(530, 300).near(grey, 2));
 }
 
-}  // namespace
+} // namespace

@@ -7,7 +7,6 @@
 #include "support/AppProcess.h"
 #include "support/AppSandbox.h"
 
-
 using namespace e2e;
 using namespace testsupport;
 
@@ -36,7 +35,8 @@ TEST(StartupTest, SettingsFileWrittenBeforeLaunchIsWhatIsDrawn) {
     const Rgb click = Rgb::over(Rgb::fromHex(0x00FF00), 0.8, base);
     const auto pressed = session.click(1);
     const auto samples = session.sample(pressed, 1200ms, {{500, 300}, {515, 300}});
-    EXPECT_TRUE(strongest(samples, 0, base).near(click, 8)) << "strongest colour seen " << strongest(samples, 0, base);
+    EXPECT_TRUE(strongest(samples, 0, base).near(click, 8))
+        << "strongest colour seen " << strongest(samples, 0, base);
     for (const auto& s : samples) {
         EXPECT_TRUE(s.colours[1].near(base, 4)) << "rim at " << s.t << " s: " << s.colours[1];
     }
@@ -88,10 +88,11 @@ TEST(StartupTest, ControlCommandsWithNothingRunningFail) {
     XvfbServer server;
     AppSandbox sandbox;
     for (const char* option : {"--show", "--hide", "--toggle", "--quit"}) {
-        auto result = AppProcess::run(LUMAREX_BINARY_PATH, {option}, sandbox.environment(server.displayName()));
+        auto result =
+            AppProcess::run(LUMAREX_BINARY_PATH, {option}, sandbox.environment(server.displayName()));
         EXPECT_EQ(result.status.code, 1) << option << ": " << result.status.describe();
         EXPECT_FALSE(result.err.empty()) << option;
     }
 }
 
-}  // namespace
+} // namespace

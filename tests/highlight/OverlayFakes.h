@@ -28,7 +28,7 @@ struct SurfaceLog {
 };
 
 class FakeSurface : public OverlaySurface {
-public:
+  public:
     FakeSurface(SurfaceLog& log, QSize size) : log_(log), size_(size) { ++log_.created; }
     QSize size() const override { return size_; }
     void resize(QSize size) override { size_ = size; }
@@ -47,7 +47,7 @@ public:
     }
     void stopFollowingPointer() override { log_.following = false; }
 
-private:
+  private:
     SurfaceLog& log_;
     QSize size_;
 };
@@ -62,7 +62,7 @@ struct PointerState {
 };
 
 class FakePointer : public PointerMonitor {
-public:
+  public:
     explicit FakePointer(PointerState& state) : state_(state) {}
     bool startWatchingPresses(std::function<void()> onLeftPress) override {
         ++state_.pressWatchStarts;
@@ -82,7 +82,7 @@ public:
     void cancelMotionWatch() override { state_.onMotion = nullptr; }
     std::optional<QPoint> position() override { return state_.position; }
 
-private:
+  private:
     PointerState& state_;
 };
 

@@ -47,7 +47,8 @@ AppProcess::~AppProcess() {
 void AppProcess::readLoop() {
     char buffer[4096];
     for (;;) {
-        pollfd fds[3] = {{child_->stdoutFd(), POLLIN, 0}, {child_->stderrFd(), POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+        pollfd fds[3] = {
+            {child_->stdoutFd(), POLLIN, 0}, {child_->stderrFd(), POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
         {
             std::lock_guard lock(mutex_);
             if (outClosed_) {
@@ -122,9 +123,8 @@ size_t AppProcess::count(const std::string& text) const {
         std::count_if(lines_.begin(), lines_.end(), [&](const Line& line) { return line.text == text; }));
 }
 
-std::optional<AppProcess::Clock::time_point> AppProcess::waitForLine(const std::string& text,
-                                                                     std::chrono::milliseconds timeout,
-                                                                     size_t occurrences) {
+std::optional<AppProcess::Clock::time_point>
+AppProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout, size_t occurrences) {
     std::unique_lock lock(mutex_);
     std::optional<Clock::time_point> at;
     changed_.wait_for(lock, timeout, [&] {
@@ -135,7 +135,7 @@ std::optional<AppProcess::Clock::time_point> AppProcess::waitForLine(const std::
                 return true;
             }
         }
-        return outClosed_;  // no more lines can come
+        return outClosed_; // no more lines can come
     });
     return at;
 }
@@ -150,7 +150,9 @@ std::optional<ExitStatus> AppProcess::waitForExit(std::chrono::milliseconds time
     return child_->waitForExit(timeout);
 }
 
-ExitStatus AppProcess::terminate() { return child_->terminate(); }
+ExitStatus AppProcess::terminate() {
+    return child_->terminate();
+}
 
 AppProcess::Result AppProcess::run(const std::string& program, const std::vector<std::string>& arguments,
                                    const Environment& env, std::chrono::milliseconds timeout) {
@@ -167,4 +169,4 @@ AppProcess::Result AppProcess::run(const std::string& program, const std::vector
     return {*status, process.stdoutText(), process.stderrText()};
 }
 
-}  // namespace testsupport
+} // namespace testsupport

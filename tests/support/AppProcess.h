@@ -18,12 +18,12 @@ namespace testsupport {
 // a thread, so a test can wait for a line (or for the exit) with a time-out instead of sleeping.
 // Thread-safety: all members may be called from the owning thread while the reader runs.
 class AppProcess {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     struct Line {
         std::string text;
-        Clock::time_point at;  // when the reader received it
+        Clock::time_point at; // when the reader received it
     };
 
     // Throws std::runtime_error if the program cannot be started.
@@ -61,7 +61,7 @@ public:
     static Result run(const std::string& program, const std::vector<std::string>& arguments,
                       const Environment& env, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-private:
+  private:
     void readLoop();
 
     std::unique_ptr<ChildProcess> child_;
@@ -77,4 +77,4 @@ private:
     std::thread reader_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

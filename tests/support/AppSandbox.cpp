@@ -46,4 +46,4 @@ void AppSandbox::writeSettings(const std::string& content) const {
     }
 }
 
-}  // namespace testsupport
+} // namespace testsupport

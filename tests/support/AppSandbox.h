@@ -12,7 +12,7 @@ namespace testsupport {
 // that points it at them and at a given X display. Network addresses point at a closed loopback port, so
 // nothing leaves the machine. Thread-safety: immutable after construction except writeSettings().
 class AppSandbox {
-public:
+  public:
     AppSandbox();
 
     const std::filesystem::path& root() const { return dir_.path(); }
@@ -25,8 +25,8 @@ public:
     // Replaces the settings file with `content` (written byte for byte).
     void writeSettings(const std::string& content) const;
 
-private:
+  private:
     TempDir dir_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -22,9 +22,10 @@ BackgroundWindow::BackgroundWindow(XConnection& connection, Rgb colour)
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     attributes.background_pixel = xcolour.pixel;
-    window_ = XCreateWindow(display, connection_.root(), 0, 0, static_cast<unsigned>(connection_.screenWidth()),
-                            static_cast<unsigned>(connection_.screenHeight()), 0, CopyFromParent, InputOutput,
-                            CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    window_ =
+        XCreateWindow(display, connection_.root(), 0, 0, static_cast<unsigned>(connection_.screenWidth()),
+                      static_cast<unsigned>(connection_.screenHeight()), 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
     XStoreName(display, window_, "Test background");
     XMapWindow(display, window_);
     XLowerWindow(display, window_);
@@ -51,4 +52,4 @@ bool BackgroundWindow::waitShownAt(int x, int y, std::chrono::milliseconds timeo
     return pollUntil([&] { return grabber.pixel(x, y).near(colour_, 1); }, timeout);
 }
 
-}  // namespace testsupport
+} // namespace testsupport

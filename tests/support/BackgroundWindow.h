@@ -12,7 +12,7 @@ namespace testsupport {
 // it selects no input, so presses over it count as presses in some other program.
 // Thread-safety: as its XConnection.
 class BackgroundWindow {
-public:
+  public:
     BackgroundWindow(XConnection& connection, Rgb colour);
     ~BackgroundWindow();
     BackgroundWindow(const BackgroundWindow&) = delete;
@@ -26,10 +26,10 @@ public:
     // Waits until the screen shows the colour at (x, y): a compositor paints some time after the map.
     bool waitShownAt(int x, int y, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
-private:
+  private:
     XConnection& connection_;
     Rgb colour_;
     XWindowId window_ = 0;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
-#include <sys/syscall.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,7 +35,7 @@ void closeFd(int& fd) {
     }
 }
 
-}  // namespace
+} // namespace
 
 ChildProcess::ChildProcess(const Options& options) {
     if (options.argv.empty()) {
@@ -59,7 +59,7 @@ ChildProcess::ChildProcess(const Options& options) {
 
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
-    int execPipe[2] = {-1, -1};  // carries errno of a failed exec; closed by a successful one
+    int execPipe[2] = {-1, -1}; // carries errno of a failed exec; closed by a successful one
     if ((options.captureStdout && ::pipe2(outPipe, O_CLOEXEC) != 0) ||
         (options.captureStderr && ::pipe2(errPipe, O_CLOEXEC) != 0) || ::pipe2(execPipe, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("ChildProcess: pipe: ") + std::strerror(errno));
@@ -92,7 +92,7 @@ ChildProcess::ChildProcess(const Options& options) {
             if (childFd == parentFd) {
                 ::fcntl(childFd, F_SETFD, 0);
             } else {
-                ::dup2(parentFd, childFd);  // dup2 clears close-on-exec on the new number
+                ::dup2(parentFd, childFd); // dup2 clears close-on-exec on the new number
             }
         }
         ::execve(argv[0], argv.data(), envp.data());
@@ -124,7 +124,8 @@ ChildProcess::ChildProcess(const Options& options) {
         reap(true);
         closeFd(stdoutFd_);
         closeFd(stderrFd_);
-        throw std::runtime_error("ChildProcess: cannot run " + options.argv[0] + ": " + std::strerror(execError));
+        throw std::runtime_error("ChildProcess: cannot run " + options.argv[0] + ": " +
+                                 std::strerror(execError));
     }
     pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
 }
@@ -161,7 +162,9 @@ bool ChildProcess::reap(bool block) {
     return true;
 }
 
-bool ChildProcess::running() { return !reap(false); }
+bool ChildProcess::running() {
+    return !reap(false);
+}
 
 std::optional<ExitStatus> ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
@@ -220,7 +223,8 @@ std::string ChildProcess::findProgram(const std::string& name) {
     size_t start = 0;
     while (start <= dirs.size()) {
         const size_t end = dirs.find(':', start);
-        const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string dir =
+            dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
         if (::access(candidate.c_str(), X_OK) == 0) {
             return candidate;
@@ -233,4 +237,4 @@ std::string ChildProcess::findProgram(const std::string& name) {
     return {};
 }
 
-}  // namespace testsupport
+} // namespace testsupport

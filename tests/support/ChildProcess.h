@@ -25,13 +25,13 @@ using Environment = std::map<std::string, std::string>;
 // The child gets SIGKILL if the spawning thread dies, so a crashed test leaves nothing behind.
 // Thread-safety: one owner thread; stdoutFd()/stderrFd() may be read from another thread.
 class ChildProcess {
-public:
+  public:
     struct Options {
         std::vector<std::string> argv;
-        Environment env;  // the child's whole environment (nothing is inherited)
+        Environment env; // the child's whole environment (nothing is inherited)
         bool captureStdout = false;
         bool captureStderr = false;
-        bool silenceStdout = false;  // to /dev/null unless captured
+        bool silenceStdout = false; // to /dev/null unless captured
         bool silenceStderr = false;
         // Parent fds to place at given numbers in the child (child fd, parent fd).
         std::vector<std::pair<int, int>> extraFds;
@@ -59,7 +59,7 @@ public:
     // Absolute path of a program found on PATH (or the name itself if it contains a slash); empty if absent.
     static std::string findProgram(const std::string& name);
 
-private:
+  private:
     bool reap(bool block);
 
     int pid_ = -1;
@@ -69,4 +69,4 @@ private:
     std::optional<ExitStatus> status_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

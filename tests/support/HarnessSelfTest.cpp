@@ -38,15 +38,14 @@ Window createArgbWindow(XConnection& connection, int x, int y, int size, Rgb col
     attributes.colormap = XCreateColormap(display, connection.root(), info.visual, AllocNone);
     attributes.border_pixel = 0;
     attributes.background_pixel = 0;
-    const Window window =
-        XCreateWindow(display, connection.root(), x, y, static_cast<unsigned>(size), static_cast<unsigned>(size), 0,
-                      32, InputOutput, info.visual,
-                      CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+    const Window window = XCreateWindow(
+        display, connection.root(), x, y, static_cast<unsigned>(size), static_cast<unsigned>(size), 0, 32,
+        InputOutput, info.visual, CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixel, &attributes);
     XMapRaised(display, window);
     const auto a = static_cast<unsigned long>(std::lround(alpha * 255));
     auto premultiplied = [&](int c) { return static_cast<unsigned long>(std::lround(c * alpha)); };
-    const unsigned long pixel =
-        (a << 24) | (premultiplied(colour.r) << 16) | (premultiplied(colour.g) << 8) | premultiplied(colour.b);
+    const unsigned long pixel = (a << 24) | (premultiplied(colour.r) << 16) | (premultiplied(colour.g) << 8) |
+                                premultiplied(colour.b);
     GC gc = XCreateGC(display, window, 0, nullptr);
     XSetForeground(display, gc, pixel);
     // Paint once it is mapped: content drawn before the map could be dropped.
@@ -57,7 +56,7 @@ Window createArgbWindow(XConnection& connection, int x, int y, int size, Rgb col
     return window;
 }
 
-}  // namespace
+} // namespace
 
 TEST(HarnessSelfTest, ServerBackgroundPointerAndWindowsWithoutCompositor) {
     int serverPid = 0;
@@ -90,12 +89,14 @@ TEST(HarnessSelfTest, ServerBackgroundPointerAndWindowsWithoutCompositor) {
         // A named window with an empty input region and a bounding mask, as the overlay has.
         WindowFinder finder(name);
         EXPECT_FALSE(finder.find("Probe window"));
-        const Window probe = XCreateSimpleWindow(connection.display(), connection.root(), 450, 250, 100, 100, 0, 0,
-                                                 0xFF0000);
+        const Window probe =
+            XCreateSimpleWindow(connection.display(), connection.root(), 450, 250, 100, 100, 0, 0, 0xFF0000);
         XStoreName(connection.display(), probe, "Probe window");
-        XShapeCombineRectangles(connection.display(), probe, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
+        XShapeCombineRectangles(connection.display(), probe, ShapeInput, 0, 0, nullptr, 0, ShapeSet,
+                                Unsorted);
         XRectangle inner{25, 25, 50, 50};
-        XShapeCombineRectangles(connection.display(), probe, ShapeBounding, 0, 0, &inner, 1, ShapeSet, Unsorted);
+        XShapeCombineRectangles(connection.display(), probe, ShapeBounding, 0, 0, &inner, 1, ShapeSet,
+                                Unsorted);
         XMapRaised(connection.display(), probe);
         connection.sync();
         auto shown = finder.waitForViewable("Probe window", 5s);
@@ -112,7 +113,8 @@ TEST(HarnessSelfTest, ServerBackgroundPointerAndWindowsWithoutCompositor) {
 
         XMoveWindow(connection.display(), probe, 100, 120);
         connection.sync();
-        auto moved = finder.waitFor("Probe window", [](auto& w) { return w && w->x == 100 && w->y == 120; }, 5s);
+        auto moved = finder.waitFor(
+            "Probe window", [](auto& w) { return w && w->x == 100 && w->y == 120; }, 5s);
         EXPECT_TRUE(moved);
         XUnmapWindow(connection.display(), probe);
         connection.sync();

@@ -21,7 +21,9 @@ struct Rgb {
 
     // `source` painted with `alpha` (0…1) over `dest` (source-over).
     static Rgb over(Rgb source, double alpha, Rgb dest) {
-        auto mix = [alpha](int s, int d) { return static_cast<int>(std::lround(s * alpha + d * (1.0 - alpha))); };
+        auto mix = [alpha](int s, int d) {
+            return static_cast<int>(std::lround(s * alpha + d * (1.0 - alpha)));
+        };
         return {mix(source.r, dest.r), mix(source.g, dest.g), mix(source.b, dest.b)};
     }
 
@@ -39,4 +41,4 @@ inline std::ostream& operator<<(std::ostream& out, Rgb c) {
     return out << "rgb(" << c.r << ", " << c.g << ", " << c.b << ")";
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -35,13 +35,13 @@ int channel(unsigned long pixel, unsigned long mask) {
     return static_cast<int>(((pixel & mask) >> shift) * 255 / max);
 }
 
-}  // namespace
+} // namespace
 
 ScreenImage ScreenGrabber::grab(int x, int y, int width, int height) const {
     Display* display = connection_.display();
-    std::unique_ptr<XImage, ImageDeleter> image(
-        XGetImage(display, connection_.root(), x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                  AllPlanes, ZPixmap));
+    std::unique_ptr<XImage, ImageDeleter> image(XGetImage(display, connection_.root(), x, y,
+                                                          static_cast<unsigned>(width),
+                                                          static_cast<unsigned>(height), AllPlanes, ZPixmap));
     if (!image) {
         throw std::runtime_error("XGetImage failed");
     }
@@ -61,7 +61,9 @@ ScreenImage ScreenGrabber::grabAll() const {
     return grab(0, 0, connection_.screenWidth(), connection_.screenHeight());
 }
 
-Rgb ScreenGrabber::pixel(int x, int y) const { return grab(x, y, 1, 1).pixels.front(); }
+Rgb ScreenGrabber::pixel(int x, int y) const {
+    return grab(x, y, 1, 1).pixels.front();
+}
 
 bool ScreenGrabber::savePng(const std::string& path) const {
     const ScreenImage screen = grabAll();
@@ -76,4 +78,4 @@ bool ScreenGrabber::savePng(const std::string& path) const {
     return image.save(QString::fromStdString(path), "PNG");
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -15,7 +15,7 @@ struct ScreenImage {
     int y = 0;
     int width = 0;
     int height = 0;
-    std::vector<Rgb> pixels;  // row-major
+    std::vector<Rgb> pixels; // row-major
 
     // Screen coordinates; must lie inside the grabbed rectangle.
     Rgb at(int screenX, int screenY) const { return pixels[(screenY - y) * width + (screenX - x)]; }
@@ -25,7 +25,7 @@ struct ScreenImage {
 // framebuffer, so with a compositing manager it holds the composited, blended result).
 // Thread-safety: as its XConnection.
 class ScreenGrabber {
-public:
+  public:
     explicit ScreenGrabber(XConnection& connection) : connection_(connection) {}
 
     // Throws std::runtime_error if the rectangle cannot be read.
@@ -35,8 +35,8 @@ public:
     // Writes a PNG of the whole screen; returns false on failure.
     bool savePng(const std::string& path) const;
 
-private:
+  private:
     XConnection& connection_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

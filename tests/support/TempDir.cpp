@@ -20,4 +20,4 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -8,7 +8,7 @@ namespace testsupport {
 // A fresh folder under $TMPDIR (or /tmp), removed with its content on destruction.
 // Thread-safety: immutable after construction.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "lumarex-test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,8 +16,8 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -22,4 +22,4 @@ bool pollUntil(Predicate&& condition, std::chrono::milliseconds timeout,
     }
 }
 
-}  // namespace testsupport
+} // namespace testsupport

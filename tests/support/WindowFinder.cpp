@@ -45,7 +45,7 @@ void collect(Display* display, Window window, int depth, std::vector<Window>& ou
     }
 }
 
-}  // namespace
+} // namespace
 
 WindowFinder::WindowFinder(const std::string& displayName) : connection_(displayName) {
     XSelectInput(connection_.display(), connection_.root(), SubstructureNotifyMask);
@@ -115,9 +115,10 @@ std::optional<WindowInfo> WindowFinder::findViewable(const std::string& name) co
     return std::nullopt;
 }
 
-std::optional<WindowInfo> WindowFinder::waitFor(
-    const std::string& name, const std::function<bool(const std::optional<WindowInfo>&)>& condition,
-    std::chrono::milliseconds timeout) {
+std::optional<WindowInfo>
+WindowFinder::waitFor(const std::string& name,
+                      const std::function<bool(const std::optional<WindowInfo>&)>& condition,
+                      std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
     Display* display = connection_.display();
     const auto deadline = Clock::now() + timeout;
@@ -138,7 +139,7 @@ std::optional<WindowInfo> WindowFinder::waitFor(
         // Structure events on the root wake us at once; the cap also catches changes that send none
         // (a property set on an already mapped window, windows nested below a frame).
         if (XEventsQueued(display, QueuedAlready) > 0) {
-            continue;  // read while querying; the socket would not wake us for these
+            continue; // read while querying; the socket would not wake us for these
         }
         pollfd pfd{ConnectionNumber(display), POLLIN, 0};
         ::poll(&pfd, 1, static_cast<int>(std::min<long>(left.count(), 50)));
@@ -147,12 +148,14 @@ std::optional<WindowInfo> WindowFinder::waitFor(
 
 std::optional<WindowInfo> WindowFinder::waitForViewable(const std::string& name,
                                                         std::chrono::milliseconds timeout) {
-    return waitFor(name, [](const std::optional<WindowInfo>& w) { return w && w->viewable; }, timeout);
+    return waitFor(
+        name, [](const std::optional<WindowInfo>& w) { return w && w->viewable; }, timeout);
 }
 
 bool WindowFinder::waitForGone(const std::string& name, std::chrono::milliseconds timeout) {
-    return waitFor(name, [](const std::optional<WindowInfo>& w) { return !w || !w->viewable; }, timeout)
+    return waitFor(
+               name, [](const std::optional<WindowInfo>& w) { return !w || !w->viewable; }, timeout)
         .has_value();
 }
 
-}  // namespace testsupport
+} // namespace testsupport

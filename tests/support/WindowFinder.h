@@ -13,16 +13,16 @@ namespace testsupport {
 // What the X server says about one window.
 struct WindowInfo {
     XWindowId id = 0;
-    std::string name;  // _NET_WM_NAME, else WM_NAME
-    int x = 0;         // root coordinates of the outer top-left corner
+    std::string name; // _NET_WM_NAME, else WM_NAME
+    int x = 0;        // root coordinates of the outer top-left corner
     int y = 0;
     int width = 0;
     int height = 0;
     int depth = 0;
     bool viewable = false;
     bool overrideRedirect = false;
-    bool inputShapeEmpty = false;  // the input region has no rectangles (clicks pass through)
-    bool boundingShaped = false;   // a bounding shape (mask) is set
+    bool inputShapeEmpty = false; // the input region has no rectangles (clicks pass through)
+    bool boundingShaped = false;  // a bounding shape (mask) is set
 };
 
 // Finds windows by name and waits for them to change, woken by the server's structure events on the
@@ -30,7 +30,7 @@ struct WindowInfo {
 // top-level windows with or without a window manager).
 // Thread-safety: one owner thread; it uses its own connection.
 class WindowFinder {
-public:
+  public:
     // Throws std::runtime_error when the display cannot be opened.
     explicit WindowFinder(const std::string& displayName);
 
@@ -47,10 +47,10 @@ public:
     std::optional<WindowInfo> waitForViewable(const std::string& name, std::chrono::milliseconds timeout);
     bool waitForGone(const std::string& name, std::chrono::milliseconds timeout);
 
-private:
+  private:
     std::optional<WindowInfo> describe(XWindowId window) const;
 
     XConnection connection_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -10,9 +10,11 @@ namespace {
 
 // Xlib's default handler ends the process on any protocol error; a window that vanished between two
 // requests must not end a test run.
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
+int ignoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
 
-}  // namespace
+} // namespace
 
 XConnection::XConnection(const std::string& displayName) : name_(displayName) {
     static std::once_flag handlerInstalled;
@@ -29,14 +31,24 @@ XConnection::~XConnection() {
     }
 }
 
-XWindowId XConnection::root() const { return DefaultRootWindow(display_); }
+XWindowId XConnection::root() const {
+    return DefaultRootWindow(display_);
+}
 
-int XConnection::screenWidth() const { return DisplayWidth(display_, DefaultScreen(display_)); }
+int XConnection::screenWidth() const {
+    return DisplayWidth(display_, DefaultScreen(display_));
+}
 
-int XConnection::screenHeight() const { return DisplayHeight(display_, DefaultScreen(display_)); }
+int XConnection::screenHeight() const {
+    return DisplayHeight(display_, DefaultScreen(display_));
+}
 
-void XConnection::sync() const { XSync(display_, False); }
+void XConnection::sync() const {
+    XSync(display_, False);
+}
 
-unsigned long XConnection::atom(const char* name) const { return XInternAtom(display_, name, False); }
+unsigned long XConnection::atom(const char* name) const {
+    return XInternAtom(display_, name, False);
+}
 
-}  // namespace testsupport
+} // namespace testsupport

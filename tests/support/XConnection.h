@@ -11,7 +11,7 @@ using XWindowId = unsigned long;
 // One Xlib connection, closed on destruction.
 // Thread-safety: a connection belongs to one thread at a time.
 class XConnection {
-public:
+  public:
     // Throws std::runtime_error when the display cannot be opened.
     explicit XConnection(const std::string& displayName);
     ~XConnection();
@@ -26,9 +26,9 @@ public:
     void sync() const;
     unsigned long atom(const char* name) const;
 
-private:
+  private:
     _XDisplay* display_ = nullptr;
     std::string name_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

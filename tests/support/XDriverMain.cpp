@@ -20,24 +20,24 @@ using namespace testsupport;
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: lumarex-xdriver COMMAND ...   (uses $DISPLAY)\n"
-                 "  move X Y                      move the pointer (XTest motion)\n"
-                 "  click [BUTTON]                press and release a button (default 1)\n"
-                 "  press BUTTON | release BUTTON\n"
-                 "  key KEYSYM                    press and release a key, e.g. a, F5, Escape\n"
-                 "  type HZ SECONDS               type letters at HZ keys a second into a window of its own\n"
-                 "                                that holds the keyboard focus (another program typing)\n"
-                 "  circle HZ SECONDS [CX CY R]   move round a circle, HZ moves a second (default centre of\n"
-                 "                                the screen, radius 100, one turn a second)\n"
-                 "  screenshot FILE.png           save the whole screen\n"
-                 "  pixel X Y                     print the colour on screen as #RRGGBB\n"
-                 "  wait-window NAME TIMEOUT [SINCE_NS]\n"
-                 "                                wait until a window of that name is mapped; print the\n"
-                 "                                milliseconds waited (or since SINCE_NS, CLOCK_REALTIME ns,\n"
-                 "                                as `date +%%s%%N` prints); exit 1 on time-out\n"
-                 "  wait-gone NAME TIMEOUT        wait until no window of that name is mapped\n"
-                 "  wait-compositor TIMEOUT       wait until a compositing manager owns _NET_WM_CM_S0\n");
+    std::fprintf(
+        stderr, "usage: lumarex-xdriver COMMAND ...   (uses $DISPLAY)\n"
+                "  move X Y                      move the pointer (XTest motion)\n"
+                "  click [BUTTON]                press and release a button (default 1)\n"
+                "  press BUTTON | release BUTTON\n"
+                "  key KEYSYM                    press and release a key, e.g. a, F5, Escape\n"
+                "  type HZ SECONDS               type letters at HZ keys a second into a window of its own\n"
+                "                                that holds the keyboard focus (another program typing)\n"
+                "  circle HZ SECONDS [CX CY R]   move round a circle, HZ moves a second (default centre of\n"
+                "                                the screen, radius 100, one turn a second)\n"
+                "  screenshot FILE.png           save the whole screen\n"
+                "  pixel X Y                     print the colour on screen as #RRGGBB\n"
+                "  wait-window NAME TIMEOUT [SINCE_NS]\n"
+                "                                wait until a window of that name is mapped; print the\n"
+                "                                milliseconds waited (or since SINCE_NS, CLOCK_REALTIME ns,\n"
+                "                                as `date +%%s%%N` prints); exit 1 on time-out\n"
+                "  wait-gone NAME TIMEOUT        wait until no window of that name is mapped\n"
+                "  wait-compositor TIMEOUT       wait until a compositing manager owns _NET_WM_CM_S0\n");
     return 2;
 }
 
@@ -57,7 +57,8 @@ long typeIntoOwnWindow(XConnection& connection, double hz, std::chrono::duration
     XSync(display, False);
 
     XTestDriver input(connection);
-    static const char* const keys[] = {"t", "y", "p", "i", "n", "g", "space", "a", "l", "o", "n", "g", "space"};
+    static const char* const keys[] = {"t", "y", "p", "i", "n", "g",    "space",
+                                       "a", "l", "o", "n", "g", "space"};
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto period = std::chrono::duration<double>(1.0 / hz);
@@ -92,7 +93,8 @@ int run(const std::vector<std::string>& args) {
         const auto elapsed = std::chrono::steady_clock::now() - start;
         double ms = std::chrono::duration<double, std::milli>(elapsed).count();
         if (n == 4) {
-            const auto since = std::chrono::system_clock::time_point(std::chrono::nanoseconds(std::stoll(args[3])));
+            const auto since =
+                std::chrono::system_clock::time_point(std::chrono::nanoseconds(std::stoll(args[3])));
             ms += std::chrono::duration<double, std::milli>(startWall - since).count();
         }
         std::printf("%.1f\n", ms);
@@ -116,13 +118,14 @@ int run(const std::vector<std::string>& args) {
         XTestDriver(connection).tapKey(args[1]);
     } else if (command == "type" && n == 3) {
         std::printf("%ld\n", typeIntoOwnWindow(connection, std::stod(args[1]),
-                                                std::chrono::duration<double>(std::stod(args[2]))));
+                                               std::chrono::duration<double>(std::stod(args[2]))));
     } else if (command == "circle" && (n == 3 || n == 6)) {
         const int cx = n == 6 ? std::stoi(args[3]) : connection.screenWidth() / 2;
         const int cy = n == 6 ? std::stoi(args[4]) : connection.screenHeight() / 2;
         const int radius = n == 6 ? std::stoi(args[5]) : 100;
-        const long moves = XTestDriver(connection).circle(cx, cy, radius, std::stod(args[1]),
-                                                          std::chrono::duration<double>(std::stod(args[2])));
+        const long moves = XTestDriver(connection)
+                               .circle(cx, cy, radius, std::stod(args[1]),
+                                       std::chrono::duration<double>(std::stod(args[2])));
         std::printf("%ld\n", moves);
     } else if (command == "screenshot" && n == 2) {
         if (!ScreenGrabber(connection).savePng(args[1])) {
@@ -145,7 +148,7 @@ int run(const std::vector<std::string>& args) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {

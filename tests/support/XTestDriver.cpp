@@ -74,8 +74,8 @@ XTestDriver::Point XTestDriver::pointer() const {
     return {rootX, rootY};
 }
 
-long XTestDriver::circle(int centerX, int centerY, int radius, double hz, std::chrono::duration<double> duration,
-                         double revolutionsPerSecond) {
+long XTestDriver::circle(int centerX, int centerY, int radius, double hz,
+                         std::chrono::duration<double> duration, double revolutionsPerSecond) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto period = std::chrono::duration<double>(1.0 / hz);
@@ -91,4 +91,4 @@ long XTestDriver::circle(int centerX, int centerY, int radius, double hz, std::c
     return total;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

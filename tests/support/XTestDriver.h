@@ -11,7 +11,7 @@ class XConnection;
 // included, unlike pointer warps). Every call is flushed to the server before it returns.
 // Thread-safety: as its XConnection.
 class XTestDriver {
-public:
+  public:
     // Throws std::runtime_error when the server lacks XTest.
     explicit XTestDriver(XConnection& connection);
 
@@ -35,10 +35,10 @@ public:
     long circle(int centerX, int centerY, int radius, double hz, std::chrono::duration<double> duration,
                 double revolutionsPerSecond = 1.0);
 
-private:
+  private:
     unsigned keycode(const std::string& keysymName) const;
 
     XConnection& connection_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

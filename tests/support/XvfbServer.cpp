@@ -52,7 +52,7 @@ std::string readDisplayNumber(int fd) {
     return text.substr(0, text.find('\n'));
 }
 
-}  // namespace
+} // namespace
 
 XvfbServer::XvfbServer(const Options& options) {
     const std::string xvfb = ChildProcess::findProgram("Xvfb");
@@ -114,7 +114,9 @@ void XvfbServer::startCompositor() {
     XConnection connection(displayName_);
     const Atom selection = connection.atom("_NET_WM_CM_S0");
     const bool owned = pollUntil(
-        [&] { return !compositor_->running() || XGetSelectionOwner(connection.display(), selection) != None; },
+        [&] {
+            return !compositor_->running() || XGetSelectionOwner(connection.display(), selection) != None;
+        },
         startTimeout);
     if (!owned || !compositor_->running()) {
         compositor_.reset();
@@ -132,4 +134,4 @@ void XvfbServer::stopCompositor() {
     pollUntil([&] { return XGetSelectionOwner(connection.display(), selection) == None; }, startTimeout);
 }
 
-}  // namespace testsupport
+} // namespace testsupport

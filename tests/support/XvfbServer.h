@@ -11,7 +11,7 @@ namespace testsupport {
 // xcompmgr as compositing manager. Everything started here is killed on destruction.
 // Thread-safety: one owner thread.
 class XvfbServer {
-public:
+  public:
     struct Options {
         bool compositor = false;
         std::string screen = "1280x800x24";
@@ -36,10 +36,10 @@ public:
     int serverPid() const { return server_->pid(); }
     int compositorPid() const { return compositor_ ? compositor_->pid() : -1; }
 
-private:
+  private:
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> compositor_;
     std::string displayName_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

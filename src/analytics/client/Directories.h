@@ -10,7 +10,7 @@
 namespace veltrace {
 
 class Directories {
-public:
+  public:
     Directories() = delete;
 
     // $XDG_CACHE_HOME, else ~/.cache; nothing when neither can be determined. Not created here.
@@ -24,4 +24,4 @@ public:
     static bool createPrivateDirectory(const std::filesystem::path& directory, std::string* error = nullptr);
 };
 
-}  // namespace veltrace
+} // namespace veltrace

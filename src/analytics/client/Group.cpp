@@ -49,9 +49,8 @@ void Group::addGroupRecordToQueue(const std::string& action, PropertyMap propert
         return;
     const double timeMs = Track::milliseconds(instance->environment().wallClock->secondsSince1970());
     // Copies, not this object: deleteGroup drops it from the cache before its record is built.
-    instance->submit([weakInstance = instance_, token = apiToken_, key = groupKey_,
-                                     id = groupID_, action, properties = std::move(properties),
-                                     timeMs]() mutable {
+    instance->submit([weakInstance = instance_, token = apiToken_, key = groupKey_, id = groupID_, action,
+                      properties = std::move(properties), timeMs]() mutable {
         const auto owner = weakInstance.lock();
         if (!owner)
             return;

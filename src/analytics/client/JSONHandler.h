@@ -11,7 +11,7 @@
 namespace veltrace {
 
 class JSONHandler {
-public:
+  public:
     JSONHandler() = delete;
 
     // Turns any value into a tree of strings, numbers, booleans, nulls, arrays and string-keyed
@@ -35,4 +35,4 @@ public:
     static constexpr int maxReadDepth = 512;
 };
 
-}  // namespace veltrace
+} // namespace veltrace

@@ -87,8 +87,7 @@ void People::addPeopleRecordToQueue(const std::string& action, PropertyMap prope
         return;
     const double timeMs = Track::milliseconds(instance->environment().wallClock->secondsSince1970());
     instance->submit([weakSelf = weak_from_this(), weakInstance = instance_, action,
-                                     properties = std::move(properties), timeMs,
-                                     ignore = ignoreTime()]() mutable {
+                      properties = std::move(properties), timeMs, ignore = ignoreTime()]() mutable {
         const auto self = weakSelf.lock();
         const auto owner = weakInstance.lock();
         if (self && owner)

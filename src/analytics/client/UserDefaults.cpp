@@ -21,13 +21,17 @@ constexpr int busyTimeoutMs = 10000;
 
 struct Statement {
     sqlite3_stmt* handle = nullptr;
-    Statement(sqlite3* connection, const char* sql) { sqlite3_prepare_v2(connection, sql, -1, &handle, nullptr); }
+    Statement(sqlite3* connection, const char* sql) {
+        sqlite3_prepare_v2(connection, sql, -1, &handle, nullptr);
+    }
     ~Statement() { sqlite3_finalize(handle); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 };
 
-bool execute(sqlite3* connection, const char* sql) { return sqlite3_exec(connection, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool execute(sqlite3* connection, const char* sql) {
+    return sqlite3_exec(connection, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
 
 // Creates the file 0600 before SQLite sees it (SQLite gives its journal the database file's mode).
 bool preparePrivateFile(const std::filesystem::path& path, std::string& error) {
@@ -37,16 +41,18 @@ bool preparePrivateFile(const std::filesystem::path& path, std::string& error) {
         return false;
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == ::geteuid()) ::fchmod(fd, 0600);
+    if (::fstat(fd, &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == ::geteuid())
+        ::fchmod(fd, 0600);
     ::close(fd);
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::filesystem::path> UserDefaults::pathForSuite(std::string_view suiteName) {
     auto config = Directories::configDirectory();
-    if (!config || suiteName.empty() || suiteName.find('/') != std::string_view::npos || suiteName.find('\0') != std::string_view::npos)
+    if (!config || suiteName.empty() || suiteName.find('/') != std::string_view::npos ||
+        suiteName.find('\0') != std::string_view::npos)
         return std::nullopt;
     return *config / "veltrace" / (std::string(suiteName) + ".sqlite");
 }
@@ -60,7 +66,8 @@ sqlite3* connectSuite(const std::filesystem::path& path, std::string& error, int
     if (!Directories::createPrivateDirectory(path.parent_path(), &error) || !preparePrivateFile(path, error))
         return nullptr;
     sqlite3* connection = nullptr;
-    status = sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    status =
+        sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (status == SQLITE_OK) {
         sqlite3_busy_timeout(connection, busyTimeoutMs);
         // The suite is opened for every operation; a checkpoint (with its fsyncs) at each close would
@@ -69,10 +76,11 @@ sqlite3* connectSuite(const std::filesystem::path& path, std::string& error, int
         // The first read of the file, which is where a file that is not a database shows. Write-ahead
         // logging lets readers and a writer in other processes proceed together, and with it NORMAL
         // synchronisation stays durable across application crashes while sparing an fsync per commit.
-        status = sqlite3_exec(connection,
-                              "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-                              "CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;",
-                              nullptr, nullptr, nullptr);
+        status = sqlite3_exec(
+            connection,
+            "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+            "CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;",
+            nullptr, nullptr, nullptr);
     }
     if (status != SQLITE_OK) {
         error = connection ? sqlite3_errmsg(connection) : sqlite3_errstr(status);
@@ -109,7 +117,9 @@ bool moveAside(const std::filesystem::path& path, std::string& error) {
 std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
     const auto path = pathForSuite(suiteName);
     if (!path) {
-        Logger::error([&] { return "No configuration folder for the user defaults suite " + std::string(suiteName); }, "open(_:)");
+        Logger::error(
+            [&] { return "No configuration folder for the user defaults suite " + std::string(suiteName); },
+            "open(_:)");
         return nullptr;
     }
     std::string error;
@@ -120,23 +130,30 @@ std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
         // the opt-out choice.
         std::string moveError;
         if (moveAside(*path, moveError)) {
-            Logger::error([&] { return "User defaults suite at path: " + path->string() + " is not usable (" + error +
-                                       "); kept it as " + path->string() + ".corrupt and started a fresh one"; },
-                          "open(_:)");
+            Logger::error(
+                [&] {
+                    return "User defaults suite at path: " + path->string() + " is not usable (" + error +
+                           "); kept it as " + path->string() + ".corrupt and started a fresh one";
+                },
+                "open(_:)");
             connection = connectSuite(*path, error, status);
         } else {
             error += "; could not move it aside: " + moveError;
         }
     }
     if (!connection) {
-        Logger::error([&] { return "Unable to open user defaults suite at path: " + path->string() + ", error: " + error; },
-                      "open(_:)");
+        Logger::error(
+            [&] {
+                return "Unable to open user defaults suite at path: " + path->string() + ", error: " + error;
+            },
+            "open(_:)");
         return nullptr;
     }
     return std::unique_ptr<UserDefaults>(new UserDefaults(connection, *path));
 }
 
-UserDefaults::UserDefaults(sqlite3* connection, std::filesystem::path path) : connection_(connection), path_(std::move(path)) {}
+UserDefaults::UserDefaults(sqlite3* connection, std::filesystem::path path)
+    : connection_(connection), path_(std::move(path)) {}
 
 UserDefaults::~UserDefaults() {
     synchronize();
@@ -144,11 +161,16 @@ UserDefaults::~UserDefaults() {
 }
 
 UserDefaults::Value UserDefaults::read(const std::string& key) const {
-    if (auto found = pending_.find(key); found != pending_.end()) return found->second;
+    if (auto found = pending_.find(key); found != pending_.end())
+        return found->second;
     Statement select(connection_, "SELECT value FROM defaults WHERE key = ?;");
     if (!select.handle) {
-        Logger::error([&] { return "Unable to read user defaults at path: " + path_.string() + ", error: " + sqlite3_errmsg(connection_); },
-                      "read(_:)");
+        Logger::error(
+            [&] {
+                return "Unable to read user defaults at path: " + path_.string() +
+                       ", error: " + sqlite3_errmsg(connection_);
+            },
+            "read(_:)");
         return {};
     }
     sqlite3_bind_text(select.handle, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
@@ -156,68 +178,96 @@ UserDefaults::Value UserDefaults::read(const std::string& key) const {
     if (status != SQLITE_ROW) {
         if (status != SQLITE_DONE)
             Logger::error(
-                [&] { return "Unable to read user defaults at path: " + path_.string() + ", error: " + sqlite3_errmsg(connection_); },
+                [&] {
+                    return "Unable to read user defaults at path: " + path_.string() +
+                           ", error: " + sqlite3_errmsg(connection_);
+                },
                 "read(_:)");
         return {};
     }
     const auto bytes = [&] {
         const auto* start = static_cast<const char*>(sqlite3_column_blob(select.handle, 0));
-        return start ? std::string(start, static_cast<std::size_t>(sqlite3_column_bytes(select.handle, 0))) : std::string();
+        return start ? std::string(start, static_cast<std::size_t>(sqlite3_column_bytes(select.handle, 0)))
+                     : std::string();
     };
     // The storage class tells the kind: text is a string, an integer a boolean, a blob bytes.
     switch (sqlite3_column_type(select.handle, 0)) {
-    case SQLITE_TEXT: return bytes();
-    case SQLITE_INTEGER: return BoolValue{sqlite3_column_int64(select.handle, 0) != 0};
-    case SQLITE_BLOB: return DataValue{bytes()};
-    default: return {};
+    case SQLITE_TEXT:
+        return bytes();
+    case SQLITE_INTEGER:
+        return BoolValue{sqlite3_column_int64(select.handle, 0) != 0};
+    case SQLITE_BLOB:
+        return DataValue{bytes()};
+    default:
+        return {};
     }
 }
 
 std::optional<std::string> UserDefaults::string(const std::string& key) const {
     auto value = read(key);
-    if (auto* text = std::get_if<std::string>(&value)) return std::move(*text);
+    if (auto* text = std::get_if<std::string>(&value))
+        return std::move(*text);
     return std::nullopt;
 }
 
 std::optional<bool> UserDefaults::boolean(const std::string& key) const {
     auto value = read(key);
-    if (auto* flag = std::get_if<BoolValue>(&value)) return flag->value;
+    if (auto* flag = std::get_if<BoolValue>(&value))
+        return flag->value;
     return std::nullopt;
 }
 
 std::optional<Bytes> UserDefaults::data(const std::string& key) const {
     auto value = read(key);
-    if (auto* bytes = std::get_if<DataValue>(&value)) return std::move(bytes->bytes);
+    if (auto* bytes = std::get_if<DataValue>(&value))
+        return std::move(bytes->bytes);
     return std::nullopt;
 }
 
-bool UserDefaults::contains(const std::string& key) const { return !std::holds_alternative<std::monostate>(read(key)); }
+bool UserDefaults::contains(const std::string& key) const {
+    return !std::holds_alternative<std::monostate>(read(key));
+}
 
-void UserDefaults::setString(const std::string& key, std::string value) { pending_[key] = std::move(value); }
+void UserDefaults::setString(const std::string& key, std::string value) {
+    pending_[key] = std::move(value);
+}
 
-void UserDefaults::setBool(const std::string& key, bool value) { pending_[key] = BoolValue{value}; }
+void UserDefaults::setBool(const std::string& key, bool value) {
+    pending_[key] = BoolValue{value};
+}
 
-void UserDefaults::setData(const std::string& key, Bytes value) { pending_[key] = DataValue{std::move(value)}; }
+void UserDefaults::setData(const std::string& key, Bytes value) {
+    pending_[key] = DataValue{std::move(value)};
+}
 
-void UserDefaults::remove(const std::string& key) { pending_[key] = std::monostate{}; }
+void UserDefaults::remove(const std::string& key) {
+    pending_[key] = std::monostate{};
+}
 
 bool UserDefaults::synchronize() {
-    if (pending_.empty()) return true;
+    if (pending_.empty())
+        return true;
     const auto changes = std::exchange(pending_, {});
     const auto fail = [&](const char* what) {
         Logger::error(
-            [&] { return std::string(what) + " user defaults at path: " + path_.string() + ", error: " + sqlite3_errmsg(connection_); },
+            [&] {
+                return std::string(what) + " user defaults at path: " + path_.string() +
+                       ", error: " + sqlite3_errmsg(connection_);
+            },
             "synchronize()");
         execute(connection_, "ROLLBACK;");
         return false;
     };
     // IMMEDIATE takes the write lock up front, so the busy time-out covers the whole transaction.
-    if (!execute(connection_, "BEGIN IMMEDIATE;")) return fail("Unable to lock");
+    if (!execute(connection_, "BEGIN IMMEDIATE;"))
+        return fail("Unable to lock");
     Statement upsert(connection_, "INSERT OR REPLACE INTO defaults(key, value) VALUES(?, ?);");
     Statement erase(connection_, "DELETE FROM defaults WHERE key = ?;");
-    if (!upsert.handle || !erase.handle) return fail("Unable to write");
+    if (!upsert.handle || !erase.handle)
+        return fail("Unable to write");
     for (const auto& [key, value] : changes) {
-        sqlite3_stmt* statement = std::holds_alternative<std::monostate>(value) ? erase.handle : upsert.handle;
+        sqlite3_stmt* statement =
+            std::holds_alternative<std::monostate>(value) ? erase.handle : upsert.handle;
         sqlite3_reset(statement);
         sqlite3_bind_text(statement, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
         if (const auto* text = std::get_if<std::string>(&value))
@@ -227,11 +277,14 @@ bool UserDefaults::synchronize() {
         else if (const auto* bytes = std::get_if<DataValue>(&value))
             // zeroblob, because a blob bound from an empty buffer's null pointer would be stored as NULL.
             bytes->bytes.empty() ? sqlite3_bind_zeroblob(statement, 2, 0)
-                                 : sqlite3_bind_blob64(statement, 2, bytes->bytes.data(), bytes->bytes.size(), SQLITE_TRANSIENT);
-        if (sqlite3_step(statement) != SQLITE_DONE) return fail("Unable to write");
+                                 : sqlite3_bind_blob64(statement, 2, bytes->bytes.data(), bytes->bytes.size(),
+                                                       SQLITE_TRANSIENT);
+        if (sqlite3_step(statement) != SQLITE_DONE)
+            return fail("Unable to write");
     }
-    if (!execute(connection_, "COMMIT;")) return fail("Unable to commit");
+    if (!execute(connection_, "COMMIT;"))
+        return fail("Unable to commit");
     return true;
 }
 
-}  // namespace veltrace
+} // namespace veltrace

@@ -22,7 +22,7 @@ struct sqlite3;
 namespace veltrace {
 
 class UserDefaults {
-public:
+  public:
     // Opens the suite, creating its folder and file when missing. Nothing (after an error message)
     // when there is no configuration folder or the file cannot be used, for example because it is not
     // a database.
@@ -49,7 +49,7 @@ public:
     // not be written; they are then dropped.
     bool synchronize();
 
-private:
+  private:
     struct BoolValue {
         bool value;
     };
@@ -67,4 +67,4 @@ private:
     std::map<std::string, Value> pending_;
 };
 
-}  // namespace veltrace
+} // namespace veltrace

@@ -12,7 +12,7 @@
 namespace veltrace {
 
 class ValueArchiver {
-public:
+  public:
     ValueArchiver() = delete;
 
     // Nothing when the tree holds a value outside the property kinds, which has no archived form.
@@ -23,4 +23,4 @@ public:
     static std::optional<VeltraceType> unarchive(std::string_view bytes);
 };
 
-}  // namespace veltrace
+} // namespace veltrace

@@ -17,4 +17,4 @@ struct VeltraceIdentity {
     bool operator==(const VeltraceIdentity&) const = default;
 };
 
-}  // namespace veltrace
+} // namespace veltrace

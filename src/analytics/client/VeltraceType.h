@@ -66,26 +66,38 @@ struct Opaque {
 };
 
 class VeltraceType {
-public:
-    enum class Kind { String, Int, UInt, Double, Float, Bool, Date, Url, Null, Optional, Array, Dictionary, ForeignMap, Opaque };
+  public:
+    enum class Kind {
+        String,
+        Int,
+        UInt,
+        Double,
+        Float,
+        Bool,
+        Date,
+        Url,
+        Null,
+        Optional,
+        Array,
+        Dictionary,
+        ForeignMap,
+        Opaque
+    };
 
-    using Storage = std::variant<std::string, std::int64_t, std::uint64_t, double, float, bool, veltrace::Date, veltrace::Url,
-                                 veltrace::Null, veltrace::Optional, veltrace::Array, PropertyMap, veltrace::ForeignMap,
-                                 veltrace::Opaque>;
+    using Storage = std::variant<std::string, std::int64_t, std::uint64_t, double, float, bool,
+                                 veltrace::Date, veltrace::Url, veltrace::Null, veltrace::Optional,
+                                 veltrace::Array, PropertyMap, veltrace::ForeignMap, veltrace::Opaque>;
 
     VeltraceType() : storage_(veltrace::Null{}) {}
     VeltraceType(std::string value) : storage_(std::move(value)) {}
     VeltraceType(std::string_view value) : storage_(std::string(value)) {}
     VeltraceType(const char* value) : storage_(std::string(value ? value : "")) {}
     template <std::signed_integral T>
-        requires(!std::same_as<T, bool>)
-    VeltraceType(T value) : storage_(static_cast<std::int64_t>(value)) {}
+    requires(!std::same_as<T, bool>) VeltraceType(T value) : storage_(static_cast<std::int64_t>(value)) {}
     template <std::unsigned_integral T>
-        requires(!std::same_as<T, bool>)
-    VeltraceType(T value) : storage_(static_cast<std::uint64_t>(value)) {}
+    requires(!std::same_as<T, bool>) VeltraceType(T value) : storage_(static_cast<std::uint64_t>(value)) {}
     // A template so that pointers and other types do not silently become booleans.
-    template <std::same_as<bool> B>
-    VeltraceType(B value) : storage_(static_cast<bool>(value)) {}
+    template <std::same_as<bool> B> VeltraceType(B value) : storage_(static_cast<bool>(value)) {}
     VeltraceType(double value) : storage_(value) {}
     VeltraceType(float value) : storage_(value) {}
     VeltraceType(veltrace::Date value) : storage_(value) {}
@@ -94,7 +106,8 @@ public:
     VeltraceType(veltrace::Optional value) : storage_(std::move(value)) {}
     template <class T>
     VeltraceType(std::optional<T> value)
-        : storage_(value ? veltrace::Optional::some(VeltraceType(std::move(*value))) : veltrace::Optional::none()) {}
+        : storage_(value ? veltrace::Optional::some(VeltraceType(std::move(*value)))
+                         : veltrace::Optional::none()) {}
     VeltraceType(veltrace::Array value) : storage_(std::move(value)) {}
     VeltraceType(PropertyMap value) : storage_(std::move(value)) {}
     VeltraceType(veltrace::ForeignMap value) : storage_(std::move(value)) {}
@@ -104,10 +117,8 @@ public:
     const Storage& storage() const { return storage_; }
 
     // Typed access: a pointer to the held alternative, or null when the value is of another kind.
-    template <class T>
-    const T* get() const { return std::get_if<T>(&storage_); }
-    template <class T>
-    T* get() { return std::get_if<T>(&storage_); }
+    template <class T> const T* get() const { return std::get_if<T>(&storage_); }
+    template <class T> T* get() { return std::get_if<T>(&storage_); }
 
     const std::string* string() const { return get<std::string>(); }
     const PropertyMap* dictionary() const { return get<PropertyMap>(); }
@@ -128,7 +139,7 @@ public:
     // The value's text form, used where a value has no JSON form; an empty optional reads "nil".
     std::string description() const;
 
-private:
+  private:
     Storage storage_;
 };
 
@@ -139,4 +150,4 @@ inline Optional Optional::some(VeltraceType value) {
 // For test failure messages.
 void PrintTo(const VeltraceType& value, std::ostream* os);
 
-}  // namespace veltrace
+} // namespace veltrace

@@ -12,7 +12,7 @@
 #include <vector>
 
 X11Connection* X11Connection::shared() {
-    static X11Connection* connection = [] () -> X11Connection* {
+    static X11Connection* connection = []() -> X11Connection* {
         // The pointer tracker speaks Xlib on a thread of its own; this is the first Xlib call.
         XInitThreads();
         // Qt talks to the server through xcb only, so Xlib's process-wide handlers are ours alone.
@@ -54,11 +54,17 @@ X11Connection::~X11Connection() {
     XCloseDisplay(display_);
 }
 
-std::string X11Connection::displayName() const { return DisplayString(display_); }
+std::string X11Connection::displayName() const {
+    return DisplayString(display_);
+}
 
-unsigned long X11Connection::rootWindow() const { return DefaultRootWindow(display_); }
+unsigned long X11Connection::rootWindow() const {
+    return DefaultRootWindow(display_);
+}
 
-int X11Connection::screen() const { return DefaultScreen(display_); }
+int X11Connection::screen() const {
+    return DefaultScreen(display_);
+}
 
 int X11Connection::addHandler(Handler handler) {
     // The connection may be opened before the application object exists (to report a missing
@@ -72,7 +78,9 @@ int X11Connection::addHandler(Handler handler) {
     return id;
 }
 
-void X11Connection::removeHandler(int id) { handlers_.erase(id); }
+void X11Connection::removeHandler(int id) {
+    handlers_.erase(id);
+}
 
 int X11Connection::addErrorHandler(ErrorHandler handler) {
     const int id = nextHandlerId_++;
@@ -80,7 +88,9 @@ int X11Connection::addErrorHandler(ErrorHandler handler) {
     return id;
 }
 
-void X11Connection::removeErrorHandler(int id) { errorHandlers_.erase(id); }
+void X11Connection::removeErrorHandler(int id) {
+    errorHandlers_.erase(id);
+}
 
 void X11Connection::flush() {
     XFlush(display_);

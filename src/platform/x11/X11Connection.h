@@ -17,7 +17,7 @@ union _XEvent;
 // first. Thread-safety: GUI thread only.
 class X11Connection : public QObject {
     Q_OBJECT
-public:
+  public:
     // Opens the display named by $DISPLAY on first use; null when it cannot be opened.
     static X11Connection* shared();
 
@@ -54,7 +54,7 @@ public:
     // socket notifier would not announce.
     void flush();
 
-private:
+  private:
     void processEvents();
 
     Display* display_;

@@ -31,7 +31,8 @@ X11OverlaySurface::X11OverlaySurface(X11Connection& connection, QSize size, X11P
     compositorSelection_ = XInternAtom(display, selection.c_str(), False);
     if (connection_.xfixesEventBase() >= 0)
         XFixesSelectSelectionInput(display, root, compositorSelection_,
-                                   XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSetSelectionOwnerNotifyMask |
+                                       XFixesSelectionWindowDestroyNotifyMask |
                                        XFixesSelectionClientCloseNotifyMask);
     composited_ = compositorRunning();
     if (!composited_)
@@ -132,7 +133,8 @@ void X11OverlaySurface::setContent(const QImage& image, const QRegion& shape) {
 
 void X11OverlaySurface::show() {
     if (!windowExists()) {
-        std::fprintf(stderr, "lumarex: the highlight window was destroyed by another program; making a new one\n");
+        std::fprintf(stderr,
+                     "lumarex: the highlight window was destroyed by another program; making a new one\n");
         Display* display = connection_.display();
         goneWindow_ = window_;
         XFreeGC(display, gc_);
@@ -193,7 +195,8 @@ void X11OverlaySurface::applyShape() {
     rectangles.reserve(shape_.rectCount());
     for (const QRect& rect : shape_)
         rectangles.push_back({static_cast<short>(rect.x()), static_cast<short>(rect.y()),
-                              static_cast<unsigned short>(rect.width()), static_cast<unsigned short>(rect.height())});
+                              static_cast<unsigned short>(rect.width()),
+                              static_cast<unsigned short>(rect.height())});
     XShapeCombineRectangles(display, window_, ShapeBounding, 0, 0, rectangles.data(),
                             static_cast<int>(rectangles.size()), ShapeSet, YXBanded);
 }
@@ -204,9 +207,10 @@ void X11OverlaySurface::putImage() {
     Display* display = connection_.display();
     // The image's bytes are premultiplied ARGB in native order, which is what a 32-bit TrueColor
     // visual (and the usual 24-bit one, padded to 32 bits) expects.
-    XImage* ximage = XCreateImage(display, static_cast<Visual*>(visual_), depth_, ZPixmap, 0,
-                                  reinterpret_cast<char*>(const_cast<uchar*>(image_.constBits())),
-                                  image_.width(), image_.height(), 32, static_cast<int>(image_.bytesPerLine()));
+    XImage* ximage =
+        XCreateImage(display, static_cast<Visual*>(visual_), depth_, ZPixmap, 0,
+                     reinterpret_cast<char*>(const_cast<uchar*>(image_.constBits())), image_.width(),
+                     image_.height(), 32, static_cast<int>(image_.bytesPerLine()));
     if (!ximage)
         return;
     XPutImage(display, window_, gc_, ximage, 0, 0, 0, 0, image_.width(), image_.height());
@@ -229,9 +233,10 @@ void X11OverlaySurface::handleEvent(XEvent& event) {
         if (composited == composited_)
             return;
         composited_ = composited;
-        std::fprintf(stderr, composited ? "lumarex: a compositing manager started; drawing with translucency\n"
-                                        : "lumarex: the compositing manager stopped; drawing without "
-                                          "translucency\n");
+        std::fprintf(stderr, composited
+                                 ? "lumarex: a compositing manager started; drawing with translucency\n"
+                                 : "lumarex: the compositing manager stopped; drawing without "
+                                   "translucency\n");
         applyShape();
         if (compositingChanged_)
             compositingChanged_();

@@ -14,7 +14,7 @@ struct _XGC;
 // anew at the next show.
 // Thread-safety: GUI thread only.
 class X11OverlaySurface : public OverlaySurface {
-public:
+  public:
     X11OverlaySurface(X11Connection& connection, QSize size, X11PointerTracker* tracker = nullptr);
     ~X11OverlaySurface() override;
     X11OverlaySurface(const X11OverlaySurface&) = delete;
@@ -33,7 +33,7 @@ public:
 
     unsigned long windowId() const { return window_; }
 
-private:
+  private:
     void createWindow();
     bool windowExists();
     void handleEvent(union _XEvent& event);

@@ -12,7 +12,7 @@ class X11PointerTracker;
 // handed to the GUI thread as queued calls; otherwise they, like motion, are read on our own connection.
 // Thread-safety: GUI thread only; handlers run on the GUI thread.
 class X11PointerMonitor : public PointerMonitor {
-public:
+  public:
     explicit X11PointerMonitor(X11Connection& connection, X11PointerTracker* tracker = nullptr);
     ~X11PointerMonitor() override;
     X11PointerMonitor(const X11PointerMonitor&) = delete;
@@ -24,7 +24,7 @@ public:
     void cancelMotionWatch() override;
     std::optional<QPoint> position() override;
 
-private:
+  private:
     void handleEvent(union _XEvent& event);
     void selectEvents();
 

@@ -88,7 +88,8 @@ TEST_F(FlushTest, AProxyDelegateAddsItsHeadersAndQueryItems) {
     struct Proxy : VeltraceProxyServerDelegate {
         std::optional<ServerProxyResource> proxyResource(const std::string& name) override {
             asked = name;
-            return ServerProxyResource{std::vector<QueryItem>{{"key", "a+b"}}, {{"Content-Type", "text/plain"}}};
+            return ServerProxyResource{std::vector<QueryItem>{{"key", "a+b"}},
+                                       {{"Content-Type", "text/plain"}}};
         }
         std::string asked;
     };

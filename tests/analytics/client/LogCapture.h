@@ -16,7 +16,7 @@ namespace veltrace::test {
 
 // A log destination that keeps what it is given; the logger delivers from any thread.
 class RecordingLogging : public Logging {
-public:
+  public:
     void addMessage(const LogMessage& message) override {
         std::lock_guard lock(mutex_);
         messages_.push_back(message);
@@ -26,7 +26,7 @@ public:
         return std::exchange(messages_, {});
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<LogMessage> messages_;
 };
@@ -34,13 +34,15 @@ private:
 // Destinations stay registered for the life of the process, so all tests of a binary share one
 // recorder; a LogCapture clears it, enables every level, and disables them again when it ends.
 class LogCapture {
-public:
+  public:
     LogCapture() {
         recorder().take();
-        for (auto level : {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error}) Logger::enableLevel(level);
+        for (auto level : {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error})
+            Logger::enableLevel(level);
     }
     ~LogCapture() {
-        for (auto level : {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error}) Logger::disableLevel(level);
+        for (auto level : {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error})
+            Logger::disableLevel(level);
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -49,14 +51,15 @@ public:
 
     // How many messages with exactly this text were delivered since the last take().
     static std::size_t count(const std::vector<LogMessage>& messages, const std::string& text) {
-        return static_cast<std::size_t>(
-            std::count_if(messages.begin(), messages.end(), [&](const LogMessage& m) { return m.text == text; }));
+        return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(),
+                                                      [&](const LogMessage& m) { return m.text == text; }));
     }
     static bool containsPrefix(const std::vector<LogMessage>& messages, const std::string& prefix) {
-        return std::any_of(messages.begin(), messages.end(), [&](const LogMessage& m) { return m.text.rfind(prefix, 0) == 0; });
+        return std::any_of(messages.begin(), messages.end(),
+                           [&](const LogMessage& m) { return m.text.rfind(prefix, 0) == 0; });
     }
 
-private:
+  private:
     static RecordingLogging& recorder() {
         static auto instance = [] {
             auto created = std::make_shared<RecordingLogging>();
@@ -67,4 +70,4 @@ private:
     }
 };
 
-}  // namespace veltrace::test
+} // namespace veltrace::test

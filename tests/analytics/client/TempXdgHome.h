@@ -11,10 +11,11 @@
 namespace veltrace::test {
 
 class TempXdgHome {
-public:
+  public:
     TempXdgHome() {
         std::string pattern = (std::filesystem::temp_directory_path() / "veltrace-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
         root_ = pattern;
         std::filesystem::create_directories(caches());
         std::filesystem::create_directories(config());
@@ -37,13 +38,16 @@ public:
     std::filesystem::path caches() const { return root_ / "cache"; }
     std::filesystem::path config() const { return root_ / "config"; }
 
-private:
+  private:
     static void save(const char* name, std::optional<std::string>& slot) {
-        if (const char* value = std::getenv(name)) slot = value;
+        if (const char* value = std::getenv(name))
+            slot = value;
     }
     static void restore(const char* name, const std::optional<std::string>& slot) {
-        if (slot) ::setenv(name, slot->c_str(), 1);
-        else ::unsetenv(name);
+        if (slot)
+            ::setenv(name, slot->c_str(), 1);
+        else
+            ::unsetenv(name);
     }
 
     std::filesystem::path root_;
@@ -51,4 +55,4 @@ private:
     std::optional<std::string> oldConfig_;
 };
 
-}  // namespace veltrace::test
+} // namespace veltrace::test

@@ -1,5 +1,5 @@
-#include "client/Directories.h"
 #include "client/UserDefaults.h"
+#include "client/Directories.h"
 
 #include "LogCapture.h"
 #include "TempXdgHome.h"
@@ -25,7 +25,7 @@ mode_t modeOf(const std::filesystem::path& path) {
     return info.st_mode & 0777;
 }
 
-}  // namespace
+} // namespace
 
 TEST(DirectoriesTest, FollowsTheXdgVariablesElseTheHomeFolder) {
     TempXdgHome home;
@@ -39,8 +39,10 @@ TEST(DirectoriesTest, FollowsTheXdgVariablesElseTheHomeFolder) {
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(Directories::cachesDirectory(), home.root() / ".cache");
     EXPECT_EQ(Directories::configDirectory(), home.root() / ".config");
-    if (oldHome) ::setenv("HOME", oldHome->c_str(), 1);
-    else ::unsetenv("HOME");
+    if (oldHome)
+        ::setenv("HOME", oldHome->c_str(), 1);
+    else
+        ::unsetenv("HOME");
 }
 
 TEST(UserDefaultsTest, ValuesPersistWithTheirKind) {
@@ -135,23 +137,32 @@ TEST(UserDefaultsTest, TwoObjectsOnOneSuiteFileAtOnce) {
     std::thread writer([&] {
         for (int i = 1; i <= rounds; ++i) {
             auto defaults = UserDefaults::open("Veltrace");
-            if (!defaults) { failed = true; return; }
+            if (!defaults) {
+                failed = true;
+                return;
+            }
             defaults->setString("first", std::to_string(i));
             defaults->setString("second", std::to_string(i));
             defaults->setBool("writer-" + std::to_string(i), true);
-            if (!defaults->synchronize()) failed = true;
+            if (!defaults->synchronize())
+                failed = true;
         }
     });
     std::thread other([&] {
         for (int i = 1; i <= rounds; ++i) {
             auto defaults = UserDefaults::open("Veltrace");
-            if (!defaults) { failed = true; return; }
+            if (!defaults) {
+                failed = true;
+                return;
+            }
             // "second" is read after "first" and written in the same transaction, so it is never older.
             const int first = std::stoi(defaults->string("first").value_or("0"));
             const int second = std::stoi(defaults->string("second").value_or("0"));
-            if (second < first) torn = true;
+            if (second < first)
+                torn = true;
             defaults->setData("other-" + std::to_string(i), Bytes(1, char(i)));
-            if (!defaults->synchronize()) failed = true;
+            if (!defaults->synchronize())
+                failed = true;
         }
     });
     writer.join();

@@ -19,7 +19,7 @@ VeltraceType roundTrip(const VeltraceType& value) {
     return back.value_or(Opaque{"unarchive failed"});
 }
 
-}  // namespace
+} // namespace
 
 TEST(ValueArchiverTest, EveryKindRoundTripsWithItsKind) {
     const PropertyMap everything{
@@ -46,7 +46,8 @@ TEST(ValueArchiverTest, EveryKindRoundTripsWithItsKind) {
     const auto& map = *back.dictionary();
     ASSERT_EQ(map.size(), everything.size());
     for (const auto& [key, value] : everything) {
-        if (key == "foreign") continue;  // never equal by the value rules; checked below
+        if (key == "foreign")
+            continue; // never equal by the value rules; checked below
         EXPECT_TRUE(map.at(key).valueEquals(value)) << key << ": " << map.at(key).description();
     }
     EXPECT_EQ(map.at("foreign").description(), everything.at("foreign").description());
@@ -64,7 +65,10 @@ TEST(ValueArchiverTest, ObjectsOutsideThePropertyKindsCannotBeArchived) {
 TEST(ValueArchiverTest, ForeignOrDamagedBytesGiveNothing) {
     const auto good = ValueArchiver::archive(PropertyMap{{"a", 1}}).value();
     for (const std::string& bad : {
-             std::string(), std::string("garbage"), std::string("{\"a\":1}"), good.substr(0, good.size() / 2),
+             std::string(),
+             std::string("garbage"),
+             std::string("{\"a\":1}"),
+             good.substr(0, good.size() / 2),
              std::string(R"({"format":"veltrace-archive","version":2,"root":["int",1]})"),
              std::string(R"({"format":"veltrace-archive","version":1,"root":["int","1"]})"),
              std::string(R"({"format":"veltrace-archive","version":1,"root":["what",1]})"),
@@ -74,7 +78,8 @@ TEST(ValueArchiverTest, ForeignOrDamagedBytesGiveNothing) {
         EXPECT_FALSE(ValueArchiver::unarchive(bad)) << bad;
 
     std::string deep = R"({"format":"veltrace-archive","version":1,"root":)";
-    for (int i = 0; i < 5000; ++i) deep += R"(["opt",)";
+    for (int i = 0; i < 5000; ++i)
+        deep += R"(["opt",)";
     deep += R"(["null"])" + std::string(5000, ']') + "}";
     EXPECT_FALSE(ValueArchiver::unarchive(deep));
 }
@@ -84,7 +89,8 @@ TEST(ValueArchiverTest, ArchivesReadBackTheSameUnderALocaleWithAnotherDecimalPoi
     const PropertyMap map{{"date", Date{1700000000.125}}, {"double", -1234.5}, {"float", 0.1f}};
     const auto bytes = ValueArchiver::archive(map).value();
     veltrace::test::ScopedLocale locale("ps_AF.UTF-8", "Pacific/Kiritimati");
-    if (!locale.active()) GTEST_SKIP() << "localedef could not build ps_AF";
+    if (!locale.active())
+        GTEST_SKIP() << "localedef could not build ps_AF";
     EXPECT_EQ(ValueArchiver::archive(map), bytes);
     const auto back = ValueArchiver::unarchive(bytes);
     ASSERT_TRUE(back);

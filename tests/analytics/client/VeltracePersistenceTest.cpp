@@ -1,6 +1,6 @@
+#include "client/VeltracePersistence.h"
 #include "client/UserDefaults.h"
 #include "client/ValueArchiver.h"
-#include "client/VeltracePersistence.h"
 
 #include "LogCapture.h"
 #include "TempXdgHome.h"
@@ -25,30 +25,39 @@ namespace {
 
 const std::string instance = "tok-en_1";
 
-RecordMap event(const std::string& name) { return RecordMap{{"event", name}, {"properties", PropertyMap{{"n", 1}}}}; }
+RecordMap event(const std::string& name) {
+    return RecordMap{{"event", name}, {"properties", PropertyMap{{"n", 1}}}};
+}
 
 std::vector<std::string> eventNames(const std::vector<RecordMap>& records) {
     std::vector<std::string> names;
-    for (const auto& record : records) names.push_back(*record.at("event").string());
+    for (const auto& record : records)
+        names.push_back(*record.at("event").string());
     return names;
 }
 
 std::vector<std::int32_t> ids(const std::vector<RecordMap>& records) {
     std::vector<std::int32_t> result;
-    for (const auto& record : records) result.push_back(static_cast<std::int32_t>(*record.at("id").get<std::int64_t>()));
+    for (const auto& record : records)
+        result.push_back(static_cast<std::int32_t>(*record.at("id").get<std::int64_t>()));
     return result;
 }
 
-std::string suiteKey(const std::string& name) { return "veltrace-" + instance + "-" + name; }
+std::string suiteKey(const std::string& name) {
+    return "veltrace-" + instance + "-" + name;
+}
 
-void writeLegacyFile(const std::filesystem::path& caches, const std::string& kind, const VeltraceType& content) {
-    std::ofstream(caches / ("veltrace-" + instance + "-" + kind), std::ios::binary) << ValueArchiver::archive(content).value();
+void writeLegacyFile(const std::filesystem::path& caches, const std::string& kind,
+                     const VeltraceType& content) {
+    std::ofstream(caches / ("veltrace-" + instance + "-" + kind), std::ios::binary)
+        << ValueArchiver::archive(content).value();
 }
 
 std::vector<std::string> migrationTexts(const std::vector<LogMessage>& messages) {
     std::vector<std::string> texts;
     for (const auto& message : messages)
-        if (message.file == "VeltracePersistence.cpp") texts.push_back(message.text);
+        if (message.file == "VeltracePersistence.cpp")
+            texts.push_back(message.text);
     return texts;
 }
 
@@ -70,42 +79,50 @@ void withoutFileModeOverride(const std::function<void()>& body) {
 }
 
 class VeltracePersistenceTest : public ::testing::Test {
-protected:
+  protected:
     TempXdgHome home;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(VeltracePersistenceTest, QueuedRecordsComeBackOldestFirstWithTheirIds) {
     double clock = 100;
     VeltracePersistence persistence(instance, VTDB::Options{.now = [&] { return clock += 1; }});
-    for (const char* name : {"$ae_session", "first", "x$ae_later", "ae_no_dollar"}) persistence.saveEntities(PersistenceType::events, {event(name)});
+    for (const char* name : {"$ae_session", "first", "x$ae_later", "ae_no_dollar"})
+        persistence.saveEntities(PersistenceType::events, {event(name)});
     persistence.saveEntities(PersistenceType::groups, {RecordMap{{"$group_key", "company"}}});
 
     const auto all = persistence.loadEntitiesInBatch(PersistenceType::events);
-    EXPECT_EQ(eventNames(all), (std::vector<std::string>{"$ae_session", "first", "x$ae_later", "ae_no_dollar"}));
+    EXPECT_EQ(eventNames(all),
+              (std::vector<std::string>{"$ae_session", "first", "x$ae_later", "ae_no_dollar"}));
     EXPECT_TRUE(all[1].at("properties").valueEquals(PropertyMap{{"n", 1}}));
 
     // Automatic events are left out but stay queued.
-    const auto manual = persistence.loadEntitiesInBatch(PersistenceType::events, VeltracePersistence::allEntities, false, true);
+    const auto manual = persistence.loadEntitiesInBatch(PersistenceType::events,
+                                                        VeltracePersistence::allEntities, false, true);
     EXPECT_EQ(eventNames(manual), (std::vector<std::string>{"first", "x$ae_later", "ae_no_dollar"}));
-    EXPECT_EQ(eventNames(persistence.loadEntitiesInBatch(PersistenceType::events, 2)), (std::vector<std::string>{"$ae_session", "first"}));
+    EXPECT_EQ(eventNames(persistence.loadEntitiesInBatch(PersistenceType::events, 2)),
+              (std::vector<std::string>{"$ae_session", "first"}));
 
     persistence.removeEntitiesInBatch(PersistenceType::events, ids(manual));
-    EXPECT_EQ(eventNames(persistence.loadEntitiesInBatch(PersistenceType::events)), (std::vector<std::string>{"$ae_session"}));
+    EXPECT_EQ(eventNames(persistence.loadEntitiesInBatch(PersistenceType::events)),
+              (std::vector<std::string>{"$ae_session"}));
     EXPECT_EQ(persistence.loadEntitiesInBatch(PersistenceType::groups).size(), 1u);
 
     persistence.resetEntities();
-    for (auto type : allPersistenceTypes) EXPECT_TRUE(persistence.loadEntitiesInBatch(type).empty());
+    for (auto type : allPersistenceTypes)
+        EXPECT_TRUE(persistence.loadEntitiesInBatch(type).empty());
 }
 
 TEST_F(VeltracePersistenceTest, PeopleRecordsCarryTheCurrentDistinctIdAndWaitForIdentification) {
     VeltracePersistence persistence(instance);
-    persistence.saveEntities(PersistenceType::people, {RecordMap{{"$distinct_id", "stale"}, {"$set", PropertyMap{{"a", 1}}}}}, true);
+    persistence.saveEntities(PersistenceType::people,
+                             {RecordMap{{"$distinct_id", "stale"}, {"$set", PropertyMap{{"a", 1}}}}}, true);
     persistence.saveEntities(PersistenceType::people, {RecordMap{{"$set", PropertyMap{{"b", 2}}}}}, false);
     VeltracePersistence::saveIdentity(instance, VeltraceIdentity{.distinctID = "current"});
 
-    const auto unidentified = persistence.loadEntitiesInBatch(PersistenceType::people, VeltracePersistence::allEntities, true);
+    const auto unidentified =
+        persistence.loadEntitiesInBatch(PersistenceType::people, VeltracePersistence::allEntities, true);
     ASSERT_EQ(unidentified.size(), 1u);
     EXPECT_TRUE(unidentified[0].at("$distinct_id").valueEquals("current"));
     const auto ready = persistence.loadEntitiesInBatch(PersistenceType::people);
@@ -113,7 +130,9 @@ TEST_F(VeltracePersistenceTest, PeopleRecordsCarryTheCurrentDistinctIdAndWaitFor
     EXPECT_TRUE(ready[0].at("$distinct_id").valueEquals("current"));
 
     persistence.identifyPeople();
-    EXPECT_TRUE(persistence.loadEntitiesInBatch(PersistenceType::people, VeltracePersistence::allEntities, true).empty());
+    EXPECT_TRUE(
+        persistence.loadEntitiesInBatch(PersistenceType::people, VeltracePersistence::allEntities, true)
+            .empty());
     EXPECT_EQ(persistence.loadEntitiesInBatch(PersistenceType::people).size(), 2u);
 }
 
@@ -132,7 +151,8 @@ TEST_F(VeltracePersistenceTest, IdentityRoundTripsAndAbsentFieldsRemoveTheirKeys
     EXPECT_EQ(loaded, (VeltraceIdentity{"d2", std::nullopt, std::nullopt, "user", std::nullopt, false}));
     EXPECT_EQ(VeltracePersistence::loadIdentity("other").distinctID, "someone else");
     // Nothing stored at all: an empty distinct id and "never persisted".
-    EXPECT_EQ(VeltracePersistence::loadIdentity("fresh"), (VeltraceIdentity{.hadPersistedDistinctId = false}));
+    EXPECT_EQ(VeltracePersistence::loadIdentity("fresh"),
+              (VeltraceIdentity{.hadPersistedDistinctId = false}));
 }
 
 TEST_F(VeltracePersistenceTest, OptOutFlagIsAbsentUnlessABooleanIsStored) {
@@ -144,13 +164,19 @@ TEST_F(VeltracePersistenceTest, OptOutFlagIsAbsentUnlessABooleanIsStored) {
 }
 
 TEST_F(VeltracePersistenceTest, StoredMapsRoundTripOrFallBackToEmpty) {
-    const RecordMap superProperties{{"plan", "pro"}, {"since", Date{1700000000.5}}, {"site", Url{"https://quorvel.example"}},
-                                    {"seats", 3u}, {"ratio", 0.25f}, {"tags", Array{"a", Null{}, Optional::none()}},
+    const RecordMap superProperties{{"plan", "pro"},
+                                    {"since", Date{1700000000.5}},
+                                    {"site", Url{"https://quorvel.example"}},
+                                    {"seats", 3u},
+                                    {"ratio", 0.25f},
+                                    {"tags", Array{"a", Null{}, Optional::none()}},
                                     {"nested", PropertyMap{{"ok", true}}}};
     VeltracePersistence::saveSuperProperties(superProperties, instance);
     VeltracePersistence::saveTimedEvents(RecordMap{{"video", 12.5}}, instance);
-    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadSuperProperties(instance)).valueEquals(superProperties));
-    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadTimedEvents(instance)).valueEquals(RecordMap{{"video", 12.5}}));
+    EXPECT_TRUE(
+        VeltraceType(VeltracePersistence::loadSuperProperties(instance)).valueEquals(superProperties));
+    EXPECT_TRUE(
+        VeltraceType(VeltracePersistence::loadTimedEvents(instance)).valueEquals(RecordMap{{"video", 12.5}}));
 
     LogCapture log;
     // A value with no archived form: nothing is stored, the earlier map stays.
@@ -166,7 +192,8 @@ TEST_F(VeltracePersistenceTest, StoredMapsRoundTripOrFallBackToEmpty) {
     EXPECT_EQ(migrationTexts(log.take()), std::vector<std::string>{"Failed to unarchive timed events"});
 
     // An archive whose root is not a dictionary is no map either, but no failure.
-    UserDefaults::open("Veltrace")->setData(suiteKey("superProperties"), ValueArchiver::archive(Array{1}).value());
+    UserDefaults::open("Veltrace")
+        ->setData(suiteKey("superProperties"), ValueArchiver::archive(Array{1}).value());
     EXPECT_TRUE(VeltracePersistence::loadSuperProperties(instance).empty());
     EXPECT_TRUE(migrationTexts(log.take()).empty());
 }
@@ -180,8 +207,8 @@ TEST_F(VeltracePersistenceTest, DeletingUserDefaultsDataRemovesOnlyThisInstances
 
     VeltracePersistence::deleteVTUserDefaultsData(instance);
     auto defaults = UserDefaults::open("Veltrace");
-    for (const char* name : {"VTDistinctID", "VTPeopleDistinctID", "VTAnonymousId", "VTUserId", "VTAlias", "VTHadPersistedDistinctId",
-                             "OptOutStatus", "timedEvents", "superProperties"})
+    for (const char* name : {"VTDistinctID", "VTPeopleDistinctID", "VTAnonymousId", "VTUserId", "VTAlias",
+                             "VTHadPersistedDistinctId", "OptOutStatus", "timedEvents", "superProperties"})
         EXPECT_FALSE(defaults->contains(suiteKey(name))) << name;
     EXPECT_EQ(VeltracePersistence::loadIdentity("other").distinctID, "kept");
 }
@@ -211,15 +238,16 @@ TEST_F(VeltracePersistenceTest, NoLegacyFilesMeansNoMigrationAtAll) {
 }
 
 TEST_F(VeltracePersistenceTest, LegacyPropertiesFileAloneIsImported) {
-    writeLegacyFile(home.caches(), "properties",
-                    PropertyMap{{"superProperties", PropertyMap{{"plan", "pro"}}},
-                                {"timedEvents", PropertyMap{{"video", 5.0}}},
-                                {"distinctId", "legacy-id"},
-                                {"anonymousId", "anon"},
-                                {"alias", 42},  // not a string: absent
-                                {"hadPersistedDistinctId", true},
-                                {"peopleDistinctId", "people-id"},
-                                {"peopleUnidentifiedQueue", Array{PropertyMap{{"$set", PropertyMap{{"x", 1}}}}}}});
+    writeLegacyFile(
+        home.caches(), "properties",
+        PropertyMap{{"superProperties", PropertyMap{{"plan", "pro"}}},
+                    {"timedEvents", PropertyMap{{"video", 5.0}}},
+                    {"distinctId", "legacy-id"},
+                    {"anonymousId", "anon"},
+                    {"alias", 42}, // not a string: absent
+                    {"hadPersistedDistinctId", true},
+                    {"peopleDistinctId", "people-id"},
+                    {"peopleUnidentifiedQueue", Array{PropertyMap{{"$set", PropertyMap{{"x", 1}}}}}}});
     LogCapture log;
     VeltracePersistence persistence(instance);
     persistence.migrate();
@@ -228,15 +256,19 @@ TEST_F(VeltracePersistenceTest, LegacyPropertiesFileAloneIsImported) {
     for (const char* kind : {"events", "people", "groups", "optOutStatus"}) {
         const auto path = persistence.legacyFilePath(kind)->string();
         EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unable to read file at path: " + path), 1) << kind;
-        EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unable to remove file at path: " + path + ", error: No such file or directory"), 2)
-            << kind;  // once when it cannot be read, once in the final clean-up
+        EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                             "Unable to remove file at path: " + path + ", error: No such file or directory"),
+                  2)
+            << kind; // once when it cannot be read, once in the final clean-up
     }
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "can't unarchive file"), 4);
 
     EXPECT_EQ(VeltracePersistence::loadIdentity(instance),
               (VeltraceIdentity{"legacy-id", "people-id", "anon", std::nullopt, std::nullopt, true}));
-    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadSuperProperties(instance)).valueEquals(PropertyMap{{"plan", "pro"}}));
-    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadTimedEvents(instance)).valueEquals(PropertyMap{{"video", 5.0}}));
+    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadSuperProperties(instance))
+                    .valueEquals(PropertyMap{{"plan", "pro"}}));
+    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadTimedEvents(instance))
+                    .valueEquals(PropertyMap{{"video", 5.0}}));
     EXPECT_EQ(VeltracePersistence::loadOptOutStatusFlag(instance), std::nullopt);
     const auto people = persistence.loadEntitiesInBatch(PersistenceType::people);
     ASSERT_EQ(people.size(), 1u);
@@ -246,15 +278,18 @@ TEST_F(VeltracePersistenceTest, LegacyPropertiesFileAloneIsImported) {
 }
 
 TEST_F(VeltracePersistenceTest, AllLegacyKindsAreImportedAndDamagedFilesSkipped) {
-    writeLegacyFile(home.caches(), "events", Array{PropertyMap{{"event", "old one"}}, PropertyMap{{"event", "old two"}}});
+    writeLegacyFile(home.caches(), "events",
+                    Array{PropertyMap{{"event", "old one"}}, PropertyMap{{"event", "old two"}}});
     writeLegacyFile(home.caches(), "people", Array{PropertyMap{{"$set", PropertyMap{{"y", 2}}}}});
-    writeLegacyFile(home.caches(), "groups", Array{PropertyMap{{"$group_key", "g"}}, "not a record"});  // not a list of records
+    writeLegacyFile(home.caches(), "groups",
+                    Array{PropertyMap{{"$group_key", "g"}}, "not a record"}); // not a list of records
     writeLegacyFile(home.caches(), "optOutStatus", true);
     std::ofstream(home.caches() / ("veltrace-" + instance + "-properties")) << "\x00\x01 damaged";
 
     VeltracePersistence persistence(instance);
     persistence.migrate();
-    EXPECT_EQ(eventNames(persistence.loadEntitiesInBatch(PersistenceType::events)), (std::vector<std::string>{"old one", "old two"}));
+    EXPECT_EQ(eventNames(persistence.loadEntitiesInBatch(PersistenceType::events)),
+              (std::vector<std::string>{"old one", "old two"}));
     EXPECT_EQ(persistence.loadEntitiesInBatch(PersistenceType::people).size(), 1u);
     EXPECT_TRUE(persistence.loadEntitiesInBatch(PersistenceType::groups).empty());
     EXPECT_EQ(VeltracePersistence::loadOptOutStatusFlag(instance), true);
@@ -269,7 +304,8 @@ TEST_F(VeltracePersistenceTest, AllLegacyKindsAreImportedAndDamagedFilesSkipped)
 
 // Legacy files that cannot be deleted are imported once, not on every start.
 TEST_F(VeltracePersistenceTest, ReadOnlyCachesFolderImportsOnce) {
-    writeLegacyFile(home.caches(), "properties", PropertyMap{{"distinctId", "legacy-id"}, {"superProperties", PropertyMap{{"v", 1}}}});
+    writeLegacyFile(home.caches(), "properties",
+                    PropertyMap{{"distinctId", "legacy-id"}, {"superProperties", PropertyMap{{"v", 1}}}});
     ASSERT_EQ(::chmod(home.caches().c_str(), 0500), 0);
     bool readOnly = false;
     std::vector<std::string> firstTexts;
@@ -278,8 +314,10 @@ TEST_F(VeltracePersistenceTest, ReadOnlyCachesFolderImportsOnce) {
         const auto probe = home.caches() / "probe";
         const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT, 0600);
         readOnly = fd < 0;
-        if (fd >= 0) ::close(fd);
-        if (!readOnly) return;
+        if (fd >= 0)
+            ::close(fd);
+        if (!readOnly)
+            return;
         LogCapture log;
         VeltracePersistence persistence(instance);
         persistence.migrate();
@@ -288,14 +326,17 @@ TEST_F(VeltracePersistenceTest, ReadOnlyCachesFolderImportsOnce) {
         VeltracePersistence second(instance);
         second.migrate();
     });
-    if (!readOnly) GTEST_SKIP() << "cannot make a folder read-only for this process";
+    if (!readOnly)
+        GTEST_SKIP() << "cannot make a folder read-only for this process";
 
     const auto legacy = home.caches() / ("veltrace-" + instance + "-properties");
-    EXPECT_NE(std::find(firstTexts.begin(), firstTexts.end(), "Unable to remove file at path: " + legacy.string() + ", error: Permission denied"),
+    EXPECT_NE(std::find(firstTexts.begin(), firstTexts.end(),
+                        "Unable to remove file at path: " + legacy.string() + ", error: Permission denied"),
               firstTexts.end());
     EXPECT_TRUE(std::filesystem::exists(legacy));
     EXPECT_EQ(VeltracePersistence::loadIdentity(instance).distinctID, "legacy-id");
-    EXPECT_TRUE(VeltraceType(VeltracePersistence::loadSuperProperties(instance)).valueEquals(RecordMap{{"v", 2}}));
+    EXPECT_TRUE(
+        VeltraceType(VeltracePersistence::loadSuperProperties(instance)).valueEquals(RecordMap{{"v", 2}}));
 
     // Once the folder is writable again the leftovers go, still without a second import.
     ASSERT_EQ(::chmod(home.caches().c_str(), 0700), 0);

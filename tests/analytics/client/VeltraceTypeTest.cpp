@@ -12,7 +12,7 @@ namespace {
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-}  // namespace
+} // namespace
 
 TEST(VeltraceTypeTest, ConstructorsPickTheIntendedKind) {
     using K = VeltraceType::Kind;
@@ -36,7 +36,7 @@ TEST(VeltraceTypeTest, ValidityFollowsKindRules) {
     EXPECT_FALSE(VeltraceType(kInf).isValidValue());
     EXPECT_FALSE(VeltraceType(kNaN).isValidValue());
     EXPECT_FALSE(VeltraceType(std::numeric_limits<float>::infinity()).isValidValue());
-    EXPECT_TRUE(VeltraceType(Date{kNaN}).isValidValue());  // dates and URLs are always valid
+    EXPECT_TRUE(VeltraceType(Date{kNaN}).isValidValue()); // dates and URLs are always valid
     EXPECT_TRUE(VeltraceType(Url{""}).isValidValue());
 
     EXPECT_TRUE(VeltraceType(Optional::none()).isValidValue());
