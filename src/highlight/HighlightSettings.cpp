@@ -1,5 +1,7 @@
 #include "highlight/HighlightSettings.h"
 
+#include "lumarex/Product.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -11,9 +13,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr auto kOrganization = "Quorvel";
-constexpr auto kApplication = "Lumarex";
 
 constexpr auto kToggleShortcutKey = "toggleShortcut";
 constexpr auto kBaseColorKey = "baseColor";
@@ -84,7 +83,7 @@ int componentByte(quint16 component16) {
 
 HighlightSettings& HighlightSettings::shared() {
     static HighlightSettings* const instance = [] {
-        const QSettings native(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication);
+        const QSettings native(QSettings::NativeFormat, QSettings::UserScope, product::maker, product::name);
         return new HighlightSettings(native.fileName());
     }();
     return *instance;

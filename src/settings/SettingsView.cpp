@@ -1,7 +1,7 @@
 #include "settings/SettingsView.h"
 
-#include "app/Maker.h"
 #include "highlight/HighlightSettings.h"
+#include "lumarex/Product.h"
 #include "platform/AccessibilityTrust.h"
 #include "settings/KeyboardShortcutRecorder.h"
 
@@ -269,7 +269,7 @@ QWidget* SettingsView::makeFooterSection() {
     version->setObjectName("versionLabel");
     row->addWidget(version, 0, Qt::AlignVCenter);
     row->addStretch(1);
-    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(maker::name), frame);
+    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(product::maker), frame);
     rights->setObjectName("copyrightLabel");
     row->addWidget(rights, 0, Qt::AlignVCenter);
     column->addLayout(row);
