@@ -9,11 +9,13 @@ set(CPACK_PACKAGE_NAME lumarex)
 set(CPACK_PACKAGE_VENDOR ${LUMAREX_MAKER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+# Lines of at most 80 characters: Debian's package tools show them as they are.
 set(CPACK_PACKAGE_DESCRIPTION "Lumarex makes the mouse pointer easy to follow in presentations, screen
-recordings and screen sharing: a click-through overlay follows the pointer and draws a translucent
-circle around it, and a second circle shows each left-button press. A recorded key combination, a tray
-icon and command-line options switch it on and off. For X11 desktops (or XWayland).")
-set(CPACK_PACKAGE_CONTACT "${LUMAREX_MAKER} <support@quorvel.example>")
+recordings and screen sharing: a click-through overlay follows the pointer and
+draws a translucent circle around it, and a second circle shows each
+left-button press. A recorded key combination, a tray icon and command-line
+options switch it on and off. For X11 desktops (or XWayland).")
+set(CPACK_PACKAGE_CONTACT ${LUMAREX_CONTACT})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Only what the application installs; the build's test and benchmark libraries have no install rules.

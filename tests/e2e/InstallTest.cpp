@@ -151,19 +151,32 @@ TEST_F(InstallTest, ManualPageRendersWithEveryOptionOfHelp) {
     EXPECT_GE(options, 8);
 }
 
-// `make package`: CPack in a scratch folder, from the same build.
-TEST(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
-    TempDir scratch("lumarex-package");
-    const auto packed = run(
-        LUMAREX_CPACK_COMMAND,
-        {"--config", std::string(LUMAREX_BUILD_DIR) + "/CPackConfig.cmake", "-B", scratch.path().string()},
-        300s);
-    ASSERT_TRUE(packed.status.ok()) << packed.out << packed.err;
-    const auto arch = run("dpkg", {"--print-architecture"});
-    std::string architecture = arch.out.substr(0, arch.out.find('\n'));
-    const fs::path deb = scratch.path() / ("lumarex_" + version + "_" + architecture + ".deb");
-    ASSERT_TRUE(fs::is_regular_file(deb)) << packed.out;
+// `make package`: CPack in a scratch folder, from the same build, once for the tests of this suite.
+class PackageTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        scratch = std::make_unique<TempDir>("lumarex-package");
+        packed = run(LUMAREX_CPACK_COMMAND,
+                     {"--config", std::string(LUMAREX_BUILD_DIR) + "/CPackConfig.cmake", "-B",
+                      scratch->path().string()},
+                     300s);
+        const auto arch = run("dpkg", {"--print-architecture"});
+        const std::string architecture = arch.out.substr(0, arch.out.find('\n'));
+        deb = scratch->path() / ("lumarex_" + version + "_" + architecture + ".deb");
+    }
+    static void TearDownTestSuite() { scratch.reset(); }
 
+    void SetUp() override {
+        ASSERT_TRUE(packed.status.ok()) << packed.out << packed.err;
+        ASSERT_TRUE(fs::is_regular_file(deb)) << packed.out;
+    }
+
+    static inline std::unique_ptr<TempDir> scratch;
+    static inline AppProcess::Result packed;
+    static inline fs::path deb;
+};
+
+TEST_F(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
     const auto fields =
         run("dpkg-deb", {"--field", deb.string(), "Package", "Version", "Architecture", "Depends"});
     ASSERT_TRUE(fields.status.ok()) << fields.err;
@@ -185,6 +198,13 @@ TEST(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
     for (const std::string& path : expected)
         EXPECT_NE(contents.out.find(" " + path + "\n"), std::string::npos) << path;
     EXPECT_EQ(contents.out.find("gtest"), std::string::npos) << "no test files in the package";
+}
+
+// What a Debian maintainer would check first: not one error or warning (informational tags aside).
+TEST_F(PackageTest, LintianFindsNoErrorOrWarning) {
+    const auto judged = run("lintian", {"--fail-on", "error,warning", deb.string()}, 300s);
+    EXPECT_TRUE(judged.status.ok()) << judged.out << judged.err;
+    EXPECT_EQ(judged.out, "") << "lintian's tags";
 }
 
 } // namespace
