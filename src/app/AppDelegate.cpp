@@ -5,9 +5,8 @@
 #include "highlight/HighlightSettings.h"
 #include "platform/AccessibilityTrust.h"
 #include "platform/ApplicationKeyMonitor.h"
+#include "platform/DesktopPlatform.h"
 #include "platform/KeyMonitor.h"
-#include "platform/x11/X11Connection.h"
-#include "platform/x11/X11KeyMonitor.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -20,17 +19,12 @@
 
 #include <cstdio>
 
-AppDelegate::Platform AppDelegate::standardPlatform() {
+AppDelegate::Platform AppDelegate::standardPlatform(DesktopPlatform& desktop) {
     Platform platform;
-    platform.trust = &AccessibilityTrust::shared();
-    platform.makeGlobalMonitor = []() -> std::unique_ptr<KeyMonitor> {
-        X11Connection* connection = X11Connection::shared();
-        if (!connection)
-            return nullptr;
-        return std::make_unique<X11KeyMonitor>(*connection, KeyTranslator::shared());
-    };
-    platform.makeLocalMonitor = []() -> std::unique_ptr<KeyMonitor> {
-        return std::make_unique<ApplicationKeyMonitor>(KeyTranslator::shared());
+    platform.trust = &desktop.trust();
+    platform.makeGlobalMonitor = [&desktop] { return desktop.makeGlobalKeyMonitor(); };
+    platform.makeLocalMonitor = [&desktop]() -> std::unique_ptr<KeyMonitor> {
+        return std::make_unique<ApplicationKeyMonitor>(desktop.keyTranslator());
     };
     platform.runRestartAlert = [] {
         QMessageBox alert(QMessageBox::Information, QStringLiteral("Restart Required"), restartAlertText());

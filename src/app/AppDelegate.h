@@ -10,6 +10,7 @@
 
 class AccessibilityTrust;
 class CursorHighlightWindow;
+class DesktopPlatform;
 class HighlightSettings;
 class KeyMonitor;
 class QSettings;
@@ -50,11 +51,11 @@ class AppDelegate : public QObject {
         std::chrono::milliseconds terminateDelay{1000};
     };
 
-    // The real thing: the process's trust answer, the X11 global monitor and the application's event
-    // filter over the shared key translator, a message box, a detached start of this executable with
+    // The real thing: the desktop backend's trust answer and global monitor, the application's event
+    // filter over the backend's key translator, a message box, a detached start of this executable with
     // --replace (so it takes the command socket instead of handing over to this copy), and
-    // QCoreApplication::quit. Needs the application object.
-    static Platform standardPlatform();
+    // QCoreApplication::quit. Needs the application object; `desktop` must outlive what it returns.
+    static Platform standardPlatform(DesktopPlatform& desktop);
     // Starts `program` detached with `arguments`; the error's description or an empty text.
     static QString startDetached(const QString& program, const QStringList& arguments = {});
     static QString restartAlertText();

@@ -33,7 +33,8 @@ QIcon linkIcon(const QColor& color) {
 
 } // namespace
 
-ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, QWidget* parent)
+ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings,
+                         AccessibilityTrust& trust, KeyTranslator& translator, QWidget* parent)
     : QMainWindow(parent), overlay_(overlay), settings_(settings) {
     auto* toolbar = addToolBar(QStringLiteral("Toolbar"));
     toolbar->setObjectName("toolbar");
@@ -58,7 +59,7 @@ ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& sett
     toolbar->addWidget(highlightButton_);
 
     // The body: the settings of the highlight, which also names the window.
-    settingsView_ = new SettingsView(settings_, AccessibilityTrust::shared(), KeyTranslator::shared(), this);
+    settingsView_ = new SettingsView(settings_, trust, translator, this);
     setCentralWidget(settingsView_);
 }
 

@@ -2,8 +2,10 @@
 
 #include <QMainWindow>
 
+class AccessibilityTrust;
 class CursorHighlightWindow;
 class HighlightSettings;
+class KeyTranslator;
 class QPushButton;
 class SettingsView;
 class QToolButton;
@@ -13,7 +15,9 @@ class QToolButton;
 class ContentView : public QMainWindow {
     Q_OBJECT
   public:
-    ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, QWidget* parent = nullptr);
+    // `trust` and `translator` serve the shortcut recorder; they outlive the window.
+    ContentView(CursorHighlightWindow& overlay, HighlightSettings& settings, AccessibilityTrust& trust,
+                KeyTranslator& translator, QWidget* parent = nullptr);
 
     bool isHighlightEnabled() const { return isHighlightEnabled_; }
     QPushButton* highlightButton() const { return highlightButton_; }

@@ -23,11 +23,12 @@
 
 #include <cstdio>
 
-QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, QObject* parent)
-    : QuorvelApp(overlay, settings, AutostartEntry(), parent) {}
+QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, AccessibilityTrust& trust,
+                       KeyTranslator& translator, QObject* parent)
+    : QuorvelApp(overlay, settings, trust, translator, AutostartEntry(), parent) {}
 
-QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings,
-                       const AutostartEntry& autostart, QObject* parent)
+QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, AccessibilityTrust& trust,
+                       KeyTranslator& translator, const AutostartEntry& autostart, QObject* parent)
     : QObject(parent), overlay_(overlay), settings_(settings),
       autostart_(std::make_unique<AutostartEntry>(autostart)) {
     QApplication::setQuitOnLastWindowClosed(false);
@@ -36,7 +37,7 @@ QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settin
     // The updater starts with the application, before any window exists.
     updater_ = std::make_unique<SoftwareUpdater>(UpdaterDelegate::shared());
     updater_->start();
-    mainWindow_ = std::make_unique<ContentView>(overlay_, settings_);
+    mainWindow_ = std::make_unique<ContentView>(overlay_, settings_, trust, translator);
     buildMenu();
     buildTray();
     refreshStartAtLogin();
@@ -168,9 +169,7 @@ void QuorvelApp::showAboutPanel() {
     aboutDialog_->raise();
 }
 
-bool QuorvelApp::isOwnWindowAt(QPoint devicePosition) const {
-    // The pointer comes in device pixels, Qt's window geometry in its own (scaled) coordinates.
-    const QPointF scaled = QPointF(devicePosition) / overlay_.deviceScale();
-    QWidget* window = QApplication::topLevelAt(scaled.toPoint());
+bool QuorvelApp::isOwnWindowAt(QPoint position) const {
+    QWidget* window = QApplication::topLevelAt(position);
     return window && window->isVisible();
 }

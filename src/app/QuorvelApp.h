@@ -7,6 +7,7 @@
 #include <memory>
 
 class AboutDialog;
+class AccessibilityTrust;
 class AppDelegate;
 class AutostartEntry;
 
@@ -14,6 +15,7 @@ class ContentView;
 class CursorHighlightWindow;
 class HighlightSettings;
 class InstanceChannel;
+class KeyTranslator;
 class QAction;
 class QMenu;
 class SoftwareUpdater;
@@ -25,10 +27,12 @@ class TrayIcon;
 class QuorvelApp : public QObject {
     Q_OBJECT
   public:
-    // `autostart` is where "Start at Login" keeps its entry (the user's autostart folder unless given).
-    QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, QObject* parent = nullptr);
-    QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, const AutostartEntry& autostart,
-               QObject* parent = nullptr);
+    // `trust` and `translator` come from the desktop backend and outlive this object. `autostart` is where
+    // "Start at Login" keeps its entry (the user's autostart folder unless given).
+    QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, AccessibilityTrust& trust,
+               KeyTranslator& translator, QObject* parent = nullptr);
+    QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settings, AccessibilityTrust& trust,
+               KeyTranslator& translator, const AutostartEntry& autostart, QObject* parent = nullptr);
     ~QuorvelApp() override;
 
     // The delegate hears of the finished launch (at the end of start()) and of the coming termination.
@@ -62,7 +66,7 @@ class QuorvelApp : public QObject {
   private:
     void buildMenu();
     void buildTray();
-    bool isOwnWindowAt(QPoint devicePosition) const;
+    bool isOwnWindowAt(QPoint position) const;
 
     CursorHighlightWindow& overlay_;
     HighlightSettings& settings_;

@@ -5,10 +5,13 @@
 #include "app/InstanceChannel.h"
 #include "app/QuorvelApp.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
 #include "lumarex/Product.h"
-#include "platform/x11/X11Connection.h"
+#include "platform/DesktopPlatform.h"
+#include "platform/HighlightOverlay.h"
+#include "platform/PlatformFactory.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,20 +22,6 @@
 #include <vector>
 
 namespace {
-
-// Everything below needs an X server; say clearly which one is missing rather than crash in Qt.
-bool haveX11Display() {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
-        if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
-            std::fprintf(stderr, "lumarex: this is a Wayland session without X11 support: Lumarex needs an "
-                                 "X11 session or XWayland (DISPLAY is not set)\n");
-        else
-            std::fprintf(stderr, "lumarex: cannot find an X server: DISPLAY is not set\n");
-        return false;
-    }
-    return true;
-}
 
 void setApplicationIdentity() {
     QCoreApplication::setOrganizationName(QString::fromUtf8(product::maker));
@@ -58,6 +47,14 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const CommandLine commandLine = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    const PlatformFactory::Choice platform =
+        PlatformFactory::choose(PlatformFactory::Session::fromEnvironment());
+    const auto unusable = [&platform] {
+        if (platform.backend != PlatformFactory::Backend::None)
+            return false;
+        std::fprintf(stderr, "lumarex: %s\n", platform.problem.c_str());
+        return true;
+    };
     switch (commandLine.action) {
     case CommandLine::Action::Invalid:
         std::fprintf(stderr, "lumarex: %s\n\n%s", commandLine.error.c_str(), CommandLine::usage().c_str());
@@ -69,14 +66,14 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", product::name, product::version);
         return 0;
     case CommandLine::Action::Send:
-        if (!haveX11Display())
+        if (unusable())
             return 1;
         return sendToRunningInstance(argc, argv, commandLine.command);
     case CommandLine::Action::Run:
         break;
     }
 
-    if (!haveX11Display())
+    if (unusable())
         return 1;
 
     // One instance per user and display, decided before the toolkit starts: a hand-over costs next to
@@ -91,24 +88,37 @@ int main(int argc, char** argv) {
     if (claim.handedOver)
         return 0;
 
-    // The overlay and the input monitors speak X11 directly, so the toolkit must too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    if (!X11Connection::shared()) {
-        std::fprintf(stderr, "lumarex: cannot open the X display '%s' (DISPLAY)\n", std::getenv("DISPLAY"));
+    std::string error;
+    std::unique_ptr<DesktopPlatform> desktop = PlatformFactory::open(platform, &error);
+    if (!desktop) {
+        std::fprintf(stderr, "lumarex: %s\n", error.c_str());
         return 1;
     }
+    if (!platform.notice.empty())
+        std::fprintf(stderr, "lumarex: %s\n", platform.notice.c_str());
 
     QApplication app(argc, argv);
     setApplicationIdentity();
-    auto platform = AppDelegate::standardPlatform();
-    platform.reportLaunch = [] { Analytics::shared().track("app launched"); };
-    AppDelegate delegate(HighlightSettings::shared(), CursorHighlightWindow::shared(), std::move(platform));
-    QuorvelApp quorvel(CursorHighlightWindow::shared(), HighlightSettings::shared());
-    // Only the toolbar button reports; the shortcut and the command line toggle silently.
-    QObject::connect(quorvel.mainWindow(), &ContentView::highlightButtonClicked,
-                     [] { Analytics::shared().track("highlightButton clicked"); });
-    quorvel.setDelegate(&delegate);
-    quorvel.start(std::move(claim.socket), !commandLine.background);
-    return app.exec();
+    // Logout, kill and Ctrl+C quit as the Quit command does.
+    const TerminationSignals terminationSignals([](int) { QCoreApplication::quit(); });
+    int status = 0;
+    {
+        HighlightSettings& settings = HighlightSettings::shared();
+        CursorHighlightWindow overlay(
+            [&desktop](HighlightSettings& look, Click& click) { return desktop->makeOverlay(look, click); },
+            settings);
+        auto delegatePlatform = AppDelegate::standardPlatform(*desktop);
+        delegatePlatform.reportLaunch = [] { Analytics::shared().track("app launched"); };
+        AppDelegate delegate(settings, overlay, std::move(delegatePlatform));
+        QuorvelApp quorvel(overlay, settings, desktop->trust(), desktop->keyTranslator());
+        // Only the toolbar button reports; the shortcut and the command line toggle silently.
+        QObject::connect(quorvel.mainWindow(), &ContentView::highlightButtonClicked,
+                         [] { Analytics::shared().track("highlightButton clicked"); });
+        quorvel.setDelegate(&delegate);
+        quorvel.start(std::move(claim.socket), !commandLine.background);
+        status = app.exec();
+    }
+    // While the application object still exists: the backend's connections are watched through it.
+    desktop.reset();
+    return status;
 }

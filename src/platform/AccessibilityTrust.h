@@ -8,9 +8,6 @@ class AccessibilityTrust {
   public:
     virtual ~AccessibilityTrust() = default;
 
-    // The platform's answer for the running process; created on first use, never destroyed.
-    static AccessibilityTrust& shared();
-
     // Asks the platform now, on every call; never shows anything to the user.
     virtual bool isTrusted() = 0;
 

@@ -44,9 +44,6 @@ class KeyTranslator {
   public:
     virtual ~KeyTranslator() = default;
 
-    // The process-wide translator of the platform backend, following the keyboard layout in use.
-    static KeyTranslator& shared();
-
     // `keyCode` and `modifierState` as the window system reports them in a key event (on X11: the
     // keycode and the event's state word, whose bits 13–14 carry the keyboard group).
     virtual std::optional<TranslatedKey> translate(std::uint32_t keyCode,

@@ -2,9 +2,9 @@
 #include "app/AutostartEntry.h"
 #include "app/ContentView.h"
 #include "app/QuorvelApp.h"
+#include "app/QuorvelAppRig.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
-#include "highlight/OverlayFakes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,10 +20,11 @@ namespace {
 
 using namespace fakes;
 
-class MainWindowTest : public testing::Test, protected FakeOverlayRig {
+class MainWindowTest : public testing::Test, protected QuorvelAppRig {
   protected:
     MainWindowTest()
-        : app(overlay, settings, AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
+        : app(overlay, settings, noTrust, usKeyboard,
+              AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
 
     QuorvelApp app;
 };

@@ -3,8 +3,8 @@
 #include "app/AutostartEntry.h"
 #include "app/ContentView.h"
 #include "app/QuorvelApp.h"
+#include "app/QuorvelAppRig.h"
 #include "highlight/CursorHighlightWindow.h"
-#include "highlight/OverlayFakes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,10 +20,11 @@ namespace {
 
 using namespace fakes;
 
-class TrayIconTest : public testing::Test, protected FakeOverlayRig {
+class TrayIconTest : public testing::Test, protected QuorvelAppRig {
   protected:
     TrayIconTest()
-        : app(overlay, settings, AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
+        : app(overlay, settings, noTrust, usKeyboard,
+              AutostartEntry(directory.filePath("autostart"), "lumarex --background")) {}
 
     TrayIcon& tray() { return app.trayIcon(); }
     QStringList menuTexts() {

@@ -3,6 +3,7 @@
 // Stand-ins for the overlay's platform window and pointer monitor, recording what the controller asks.
 
 #include "highlight/CursorHighlightWindow.h"
+#include "highlight/DrawnHighlightOverlay.h"
 #include "highlight/HighlightSettings.h"
 #include "platform/OverlaySurface.h"
 #include "platform/PointerMonitor.h"
@@ -86,12 +87,20 @@ class FakePointer : public PointerMonitor {
     PointerState& state_;
 };
 
-// An overlay controller over the fakes above, with its settings file in a temporary folder.
+// An overlay controller over an application-drawn overlay on the fakes above, with its settings file in
+// a temporary folder.
 struct FakeOverlayRig {
     FakeOverlayRig()
         : settings(directory.filePath("Lumarex.conf")),
-          overlay([this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
-                  std::make_unique<FakePointer>(pointer), settings) {}
+          overlay(
+              [this](HighlightSettings& look, Click& click) {
+                  auto made = std::make_unique<DrawnHighlightOverlay>(
+                      [this](QSize size) { return std::make_unique<FakeSurface>(surface, size); },
+                      std::make_unique<FakePointer>(pointer), look, click);
+                  drawn = made.get();
+                  return made;
+              },
+              settings) {}
 
     int activePressWatches() const { return pointer.pressWatchStarts - pointer.pressWatchStops; }
 
@@ -99,6 +108,7 @@ struct FakeOverlayRig {
     HighlightSettings settings;
     SurfaceLog surface;
     PointerState pointer;
+    DrawnHighlightOverlay* drawn = nullptr;
     CursorHighlightWindow overlay;
 };
 

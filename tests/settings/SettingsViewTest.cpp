@@ -14,6 +14,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include "support/ReadOnlyFolder.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -197,4 +199,21 @@ TEST_F(SettingsViewTest, ColourPickerOffersAlphaAppliesLiveAndCancelRestores) {
     view->colorDialog()->accept();
     EXPECT_EQ(stored("baseColor").toString(), "#0000FF");
     EXPECT_EQ(settings->clickColor().rgb(), QColor(255, 0, 0).rgb());
+}
+
+TEST_F(SettingsViewTest, SettingsThatCannotBeSavedAreSaidAboveThem) {
+    testsupport::ReadOnlyFolder folder(directory.filePath("readonly").toStdString());
+    if (!folder.unavailable().empty())
+        GTEST_SKIP() << folder.unavailable();
+    ASSERT_TRUE(folder.seal());
+    settings = std::make_unique<HighlightSettings>(directory.filePath("readonly/Lumarex.conf"));
+    makeView();
+    window->show();
+    auto* problem = child<QLabel>("saveProblem");
+    EXPECT_FALSE(problem->isVisible());
+
+    child<QSlider>("baseSizeSlider")->setValue(child<QSlider>("baseSizeSlider")->maximum());
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_NE(problem->text().indexOf(settings->fileName()), -1) << problem->text().toStdString();
+    EXPECT_EQ(text("baseSizeValue"), "100") << "the change holds while the program runs";
 }

@@ -47,11 +47,6 @@ int overrideAnswer() {
 
 } // namespace
 
-AccessibilityTrust& AccessibilityTrust::shared() {
-    static X11AccessibilityTrust* const instance = new X11AccessibilityTrust(X11Connection::shared());
-    return *instance;
-}
-
 X11AccessibilityTrust::X11AccessibilityTrust(X11Connection* connection) : connection_(connection) {}
 
 X11AccessibilityTrust::~X11AccessibilityTrust() {

@@ -11,18 +11,15 @@
 
 #include <vector>
 
-X11Connection* X11Connection::shared() {
-    static X11Connection* connection = []() -> X11Connection* {
-        // The pointer tracker speaks Xlib on a thread of its own; this is the first Xlib call.
-        XInitThreads();
-        // Qt talks to the server through xcb only, so Xlib's process-wide handlers are ours alone.
-        X11ErrorRouter::install();
-        Display* display = XOpenDisplay(nullptr);
-        if (!display)
-            return nullptr;
-        return new X11Connection(display);
-    }();
-    return connection;
+std::unique_ptr<X11Connection> X11Connection::open() {
+    // The pointer tracker speaks Xlib on a thread of its own; this is the first Xlib call.
+    XInitThreads();
+    // Qt talks to the server through xcb only, so Xlib's process-wide handlers are ours alone.
+    X11ErrorRouter::install();
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return nullptr;
+    return std::make_unique<X11Connection>(display);
 }
 
 X11Connection::X11Connection(Display* display) : display_(display) {

@@ -18,9 +18,11 @@ union _XEvent;
 class X11Connection : public QObject {
     Q_OBJECT
   public:
-    // Opens the display named by $DISPLAY on first use; null when it cannot be opened.
-    static X11Connection* shared();
+    // Opens the display named by $DISPLAY; null when it cannot be opened. May be called before the
+    // application object exists: the socket is watched from the first handler on.
+    static std::unique_ptr<X11Connection> open();
 
+    // Takes ownership of `display`.
     explicit X11Connection(Display* display);
     ~X11Connection() override;
     X11Connection(const X11Connection&) = delete;

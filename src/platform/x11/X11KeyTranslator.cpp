@@ -150,23 +150,6 @@ void X11KeyTranslator::Unref::operator()(xkb_state* state) const {
     xkb_state_unref(state);
 }
 
-KeyTranslator& KeyTranslator::shared() {
-    static KeyTranslator* translator = []() -> KeyTranslator* {
-        if (QGuiApplication::platformName() == u"xcb") {
-            if (X11Connection* connection = X11Connection::shared()) {
-                auto live = std::make_unique<X11KeyTranslator>(*connection);
-                if (live->hasKeymap())
-                    return live.release();
-                std::fprintf(stderr, "lumarex: the X server offers no keyboard map (XKB); shortcuts are read "
-                                     "with a US layout\n");
-            }
-        }
-        // No X server of ours (tests on the offscreen platform): a fixed, common layout.
-        return new X11KeyTranslator("evdev", "pc105", "us");
-    }();
-    return *translator;
-}
-
 X11KeyTranslator::X11KeyTranslator(X11Connection& connection)
     : connection_(&connection), context_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {
     Display* display = connection.display();

@@ -43,9 +43,11 @@ struct RawEventHead {
     std::uint32_t detail;
 };
 
-void freeReply(void* reply) {
-    std::free(reply);
-}
+// xcb hands out replies, events and errors as malloc'd blocks that the receiver frees.
+struct FreeDeleter {
+    void operator()(void* block) const { std::free(block); }
+};
+template <class T> using XcbOwned = std::unique_ptr<T, FreeDeleter>;
 
 xcb_sync_int64_t syncValue(std::int64_t value) {
     return {static_cast<std::int32_t>(value >> 32), static_cast<std::uint32_t>(value & 0xffffffffu)};
@@ -73,11 +75,11 @@ xcb_sync_waitcondition_t condition(std::uint32_t counter, std::uint32_t valueTyp
 // The server's system counters by name. xcb's accessor for the names reads them two bytes off (its struct
 // is padded), so the list is read as the protocol lays it out.
 std::uint32_t systemCounter(xcb_connection_t* xcb, const std::string& name) {
-    xcb_sync_list_system_counters_reply_t* reply =
-        xcb_sync_list_system_counters_reply(xcb, xcb_sync_list_system_counters(xcb), nullptr);
+    const XcbOwned<xcb_sync_list_system_counters_reply_t> reply(
+        xcb_sync_list_system_counters_reply(xcb, xcb_sync_list_system_counters(xcb), nullptr));
     if (!reply)
         return 0;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(reply);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(reply.get());
     const std::size_t size = 32 + std::size_t{reply->length} * 4;
     std::size_t at = 32;
     std::uint32_t found = 0;
@@ -92,22 +94,23 @@ std::uint32_t systemCounter(xcb_connection_t* xcb, const std::string& name) {
             found = counter;
         at += (14 + std::size_t{length} + 3) & ~std::size_t{3};
     }
-    freeReply(reply);
     return found;
 }
 
 bool initializeSync(xcb_connection_t* xcb) {
-    xcb_sync_initialize_reply_t* reply = xcb_sync_initialize_reply(
-        xcb, xcb_sync_initialize(xcb, XCB_SYNC_MAJOR_VERSION, XCB_SYNC_MINOR_VERSION), nullptr);
-    const bool usable = reply && reply->major_version >= 3;
-    freeReply(reply);
-    return usable;
+    const XcbOwned<xcb_sync_initialize_reply_t> reply(xcb_sync_initialize_reply(
+        xcb, xcb_sync_initialize(xcb, XCB_SYNC_MAJOR_VERSION, XCB_SYNC_MINOR_VERSION), nullptr));
+    return reply && reply->major_version >= 3;
 }
 
 } // namespace
 
 void X11PointerTracker::DisplayCloser::operator()(Display* display) const {
     XCloseDisplay(display);
+}
+
+void X11PointerTracker::XcbDisconnector::operator()(xcb_connection_t* connection) const {
+    xcb_disconnect(connection);
 }
 
 X11PointerTracker::X11PointerTracker(const std::string& displayName, std::function<void()> onConnectionLost,
@@ -152,19 +155,18 @@ bool X11PointerTracker::openSync(const std::string& displayName) {
     if (!initializeSync(xcb_))
         return false;
     serverTime_ = systemCounter(xcb_, "SERVERTIME");
-    waker_ = xcb_connect(displayName.c_str(), nullptr);
-    if (!serverTime_ || xcb_connection_has_error(waker_) || !initializeSync(waker_))
+    waker_.reset(xcb_connect(displayName.c_str(), nullptr));
+    xcb_connection_t* waker = waker_.get();
+    if (!serverTime_ || xcb_connection_has_error(waker) || !initializeSync(waker))
         return false;
-    wakeCounter_ = xcb_generate_id(waker_);
+    wakeCounter_ = xcb_generate_id(waker);
     // Read back on the connection that made it, so it exists before an await of the other one names it.
-    xcb_sync_create_counter(waker_, wakeCounter_, syncValue(0));
+    xcb_sync_create_counter(waker, wakeCounter_, syncValue(0));
     xcb_generic_error_t* error = nullptr;
-    xcb_sync_query_counter_reply_t* reply =
-        xcb_sync_query_counter_reply(waker_, xcb_sync_query_counter(waker_, wakeCounter_), &error);
-    const bool created = reply && !error;
-    freeReply(reply);
-    freeReply(error);
-    return created;
+    const XcbOwned<xcb_sync_query_counter_reply_t> reply(
+        xcb_sync_query_counter_reply(waker, xcb_sync_query_counter(waker, wakeCounter_), &error));
+    const XcbOwned<xcb_generic_error_t> ownedError(error);
+    return reply && !error;
 }
 
 X11PointerTracker::~X11PointerTracker() {
@@ -180,8 +182,6 @@ X11PointerTracker::~X11PointerTracker() {
     // server is gone and with it everything the connection held.
     if (display_ && (broken_ || xcb_connection_has_error(XGetXCBConnection(display_.get()))))
         static_cast<void>(display_.release());
-    if (waker_)
-        xcb_disconnect(waker_);
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
 }
@@ -321,7 +321,8 @@ void X11PointerTracker::applyWanted() {
     if (requests == acknowledged)
         return;
     // Everything sent (the selection too) has reached the server, and whatever it had for us is handled.
-    freeReply(xcb_get_input_focus_reply(xcb_, xcb_get_input_focus(xcb_), nullptr));
+    const XcbOwned<xcb_get_input_focus_reply_t> roundTrip(
+        xcb_get_input_focus_reply(xcb_, xcb_get_input_focus(xcb_), nullptr));
     handleEvents(false);
     if (pending_)
         collectPending();
@@ -336,15 +337,15 @@ void X11PointerTracker::collectPending() {
     if (!pending_)
         return;
     if (pendingAwaits_) {
-        xcb_sync_change_counter(waker_, wakeCounter_, syncValue(1));
-        xcb_flush(waker_);
+        xcb_sync_change_counter(waker_.get(), wakeCounter_, syncValue(1));
+        xcb_flush(waker_.get());
         ++wakeValue_;
     }
     xcb_generic_error_t* error = nullptr;
     void* reply = xcb_wait_for_reply(xcb_, pendingSequence_, &error);
     if (!reply && xcb_connection_has_error(xcb_)) {
         pending_ = false;
-        freeReply(error);
+        const XcbOwned<xcb_generic_error_t> lost(error);
         connectionLost();
         return;
     }
@@ -353,15 +354,15 @@ void X11PointerTracker::collectPending() {
     handleAnswer(reply, error, true);
 }
 
-void X11PointerTracker::handleAnswer(void* reply, void* error, bool released) {
+void X11PointerTracker::handleAnswer(void* replyBlock, void* errorBlock, bool released) {
+    const XcbOwned<void> reply(replyBlock);
+    const XcbOwned<void> error(errorBlock);
     pending_ = false;
-    freeReply(error);
     // A rest that ended long before its poll was due, and not by us, ended on the device's activity.
     const bool active = !released && mode_ == Mode::Resting && pendingAwaits_ &&
                         std::chrono::steady_clock::now() - querySentAt_ < timing_.restPoll / 2;
-    if (const auto* answer = static_cast<const xcb_query_pointer_reply_t*>(reply))
+    if (const auto* answer = static_cast<const xcb_query_pointer_reply_t*>(reply.get()))
         handleSample(answer->same_screen, answer->root_x, answer->root_y);
-    freeReply(reply);
     // A device that reports without moving the pointer (pushed against a screen edge, say) keeps its idle
     // time low, which would end every rest at once: it gets frames at the frame rate until it stops.
     if (active && mode_ == Mode::Resting)
@@ -372,17 +373,18 @@ bool X11PointerTracker::handleEvents(bool read) {
     bool any = false;
     for (;;) {
         // Reads the socket once at most: after that everything is queued.
-        xcb_generic_event_t* event = read ? xcb_poll_for_event(xcb_) : xcb_poll_for_queued_event(xcb_);
+        const XcbOwned<xcb_generic_event_t> event(read ? xcb_poll_for_event(xcb_)
+                                                       : xcb_poll_for_queued_event(xcb_));
         read = false;
         if (!event)
             break;
         any = true;
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == xcbError) {
-            const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
+            const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event.get());
             handleError({error->error_code, error->major_code, error->minor_code, error->resource_id});
         } else if (type == xcbGenericEvent) {
-            const auto* raw = reinterpret_cast<const RawEventHead*>(event);
+            const auto* raw = reinterpret_cast<const RawEventHead*>(event.get());
             if (raw->extension == xinputOpcode_ && raw->eventType == XI_RawButtonPress &&
                 raw->detail == leftButton && current_.pressesWatched) {
                 std::lock_guard lock(handlerMutex_);
@@ -390,7 +392,6 @@ bool X11PointerTracker::handleEvents(bool read) {
                     onLeftPress_();
             }
         }
-        freeReply(event);
     }
     if (!pending_)
         return any;

@@ -76,6 +76,9 @@ class X11PointerTracker {
     struct DisplayCloser {
         void operator()(Display* display) const;
     };
+    struct XcbDisconnector {
+        void operator()(xcb_connection_t* connection) const;
+    };
 
     bool openSync(const std::string& displayName);
     void run();
@@ -105,7 +108,7 @@ class X11PointerTracker {
     std::unique_ptr<Display, DisplayCloser> display_;
     xcb_connection_t* xcb_ = nullptr;
     // Only ever writes: it moves the counter a pending await also ends on.
-    xcb_connection_t* waker_ = nullptr;
+    std::unique_ptr<xcb_connection_t, XcbDisconnector> waker_;
     int xinputOpcode_ = -1;
     std::uint32_t serverTime_ = 0;
     std::uint32_t pointerIdle_ = 0;

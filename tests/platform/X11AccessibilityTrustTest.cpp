@@ -8,12 +8,12 @@
 
 namespace {
 
-class AccessibilityTrustTest : public testing::Test {
+class X11AccessibilityTrustTest : public testing::Test {
   protected:
-    AccessibilityTrustTest() : path(directory.filePath("trust")) {
+    X11AccessibilityTrustTest() : path(directory.filePath("trust")) {
         qputenv(X11AccessibilityTrust::overrideVariable, QFile::encodeName(path));
     }
-    ~AccessibilityTrustTest() override { qunsetenv(X11AccessibilityTrust::overrideVariable); }
+    ~X11AccessibilityTrustTest() override { qunsetenv(X11AccessibilityTrust::overrideVariable); }
 
     void write(const QByteArray& content) {
         QFile file(path);
@@ -27,7 +27,7 @@ class AccessibilityTrustTest : public testing::Test {
     X11AccessibilityTrust trust{nullptr};
 };
 
-TEST_F(AccessibilityTrustTest, OverrideFileIsReadOnEveryQuery) {
+TEST_F(X11AccessibilityTrustTest, OverrideFileIsReadOnEveryQuery) {
     EXPECT_FALSE(trust.isTrusted()) << "no file yet";
     write("1");
     EXPECT_TRUE(trust.isTrusted());
@@ -41,7 +41,7 @@ TEST_F(AccessibilityTrustTest, OverrideFileIsReadOnEveryQuery) {
     EXPECT_FALSE(trust.isTrusted());
 }
 
-TEST_F(AccessibilityTrustTest, PromptExplainsOnlyWhenNotTrusted) {
+TEST_F(X11AccessibilityTrustTest, PromptExplainsOnlyWhenNotTrusted) {
     write("1");
     EXPECT_TRUE(trust.prompt());
     EXPECT_EQ(trust.promptDialog(), nullptr);

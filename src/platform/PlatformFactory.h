@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+class DesktopPlatform;
+
+// Decides which backend serves the desktop session Lumarex runs in, and builds it. The one place that
+// names a concrete backend: everything else sees DesktopPlatform and the interfaces it hands out.
+// Thread-safety: GUI thread only (choose() is pure and may run anywhere).
+class PlatformFactory {
+  public:
+    enum class Backend {
+        // No backend can serve this session; Choice::problem says why.
+        None,
+        // An X server: an X11 session, or XWayland inside a Wayland session.
+        X11,
+    };
+
+    // What the session tells about itself through its environment.
+    struct Session {
+        std::string display;        // DISPLAY
+        std::string waylandDisplay; // WAYLAND_DISPLAY
+        std::string sessionType;    // XDG_SESSION_TYPE: "x11", "wayland", "tty"…
+        std::string currentDesktop; // XDG_CURRENT_DESKTOP: "GNOME", "KDE", "ubuntu:GNOME"…
+
+        static Session fromEnvironment();
+    };
+
+    struct Choice {
+        Backend backend = Backend::None;
+        // With Backend::None: one line for standard error saying what is missing.
+        std::string problem;
+        // A limit of the chosen backend in this session that the user should hear of once, or empty.
+        std::string notice;
+    };
+
+    static Choice choose(const Session& session);
+
+    // Builds the chosen backend; call it before the application object exists, so that a window system
+    // that cannot be reached is said plainly instead of failing inside the toolkit. It also points the
+    // toolkit at the window system the backend speaks. Null, with `error` set, when the backend cannot
+    // start.
+    static std::unique_ptr<DesktopPlatform> open(const Choice& choice, std::string* error);
+};

@@ -1,0 +1,58 @@
+#include "platform/PlatformFactory.h"
+
+#include "platform/DesktopPlatform.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Backend = PlatformFactory::Backend;
+
+struct SessionCase {
+    const char* what;
+    PlatformFactory::Session session;
+    Backend backend;
+    // A piece of the problem (Backend::None) or of the notice; empty: no notice.
+    const char* says;
+};
+
+TEST(PlatformFactoryTest, ChoosesTheBackendForEachKindOfSession) {
+    const SessionCase cases[] = {
+        {"X11 session", {":0", "", "x11", "XFCE"}, Backend::X11, ""},
+        {"X server without session variables", {":5", "", "", ""}, Backend::X11, ""},
+        {"GNOME on Wayland with XWayland", {":0", "wayland-0", "wayland", "GNOME"}, Backend::X11, "XWayland"},
+        {"Wayland compositor that sets only WAYLAND_DISPLAY",
+         {":1", "wayland-1", "", ""},
+         Backend::X11,
+         "XWayland"},
+        {"Wayland without XWayland",
+         {"", "wayland-0", "wayland", "KDE"},
+         Backend::None,
+         "X11 session or XWayland"},
+        {"Wayland session type alone",
+         {"", "", "wayland", "GNOME"},
+         Backend::None,
+         "X11 session or XWayland"},
+        {"no desktop at all", {"", "", "tty", ""}, Backend::None, "DISPLAY is not set"},
+    };
+    for (const SessionCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PlatformFactory::Choice choice = PlatformFactory::choose(c.session);
+        EXPECT_EQ(choice.backend, c.backend);
+        const std::string& said = c.backend == Backend::None ? choice.problem : choice.notice;
+        if (*c.says)
+            EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        else
+            EXPECT_TRUE(said.empty()) << said;
+        EXPECT_EQ(choice.problem.empty(), c.backend != Backend::None);
+    }
+}
+
+TEST(PlatformFactoryTest, NoBackendOpensWithItsProblemAsTheError) {
+    const PlatformFactory::Choice choice = PlatformFactory::choose({"", "", "", ""});
+    std::string error;
+    EXPECT_EQ(PlatformFactory::open(choice, &error), nullptr);
+    EXPECT_EQ(error, choice.problem);
+}
+
+} // namespace
