@@ -62,7 +62,3 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
-
-QPixmap AboutDialog::applicationIcon() {
-    return QPixmap::fromImage(ApplicationIcon::image(256));
-}

@@ -12,7 +12,4 @@ class AboutDialog : public QDialog {
     static constexpr double creditsScale = 11.0 / 13.0;
 
     explicit AboutDialog(QWidget* parent = nullptr);
-
-    // The application icon (ApplicationIcon) at 256 pixels, or an empty image when there is none.
-    static QPixmap applicationIcon();
 };

@@ -6,6 +6,7 @@
 #include "app/InstanceChannel.h"
 #include "app/QuorvelApp.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
 #include "platform/DesktopPlatform.h"
@@ -99,6 +100,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     setApplicationIdentity();
+    // Logout, kill and Ctrl+C quit as the Quit command does.
+    const TerminationSignals terminationSignals([](int) { QCoreApplication::quit(); });
     int status = 0;
     {
         HighlightSettings& settings = HighlightSettings::shared();

@@ -1,5 +1,6 @@
 #include "highlight/HighlightSettings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -7,8 +8,12 @@
 #include <QTextBoundaryFinder>
 #include <QVariant>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -108,6 +113,7 @@ void HighlightSettings::load() {
     const QSettings::Status status = store.status();
     const bool unreadable = status != QSettings::NoError;
     QStringList badKeys;
+    QStringList outOfRangeKeys;
 
     const auto readString = [&](const char* key) -> std::optional<QString> {
         if (unreadable || !store.contains(key))
@@ -146,17 +152,29 @@ void HighlightSettings::load() {
         return colorFromHex(readString(key).value_or(QString::fromLatin1(kDefaultColorText)))
             .value_or(opaqueRed());
     };
+    // A hand-edited number outside what the window can set is drawn at the nearest value it can.
+    const auto withinRange = [&](const char* key, double number, double min, double max) {
+        const double bounded = std::clamp(number, min, max);
+        if (bounded != number)
+            outOfRangeKeys << QString::fromLatin1(key);
+        return bounded;
+    };
     // A stored opacity of 0 is a deliberate choice (an invisible circle) and is kept.
     const auto readOpacity = [&](const char* key, double fallback) {
-        return readNumber(key).value_or(fallback);
+        const std::optional<double> opacity = readNumber(key);
+        return opacity ? withinRange(key, *opacity, 0.0, 1.0) : fallback;
     };
     // Sizes of 0 make no sense and fall back.
     const auto readSize = [&](const char* key, double fallback) {
         const std::optional<double> size = readNumber(key);
-        return size && *size != 0.0 ? *size : fallback;
+        return size && *size != 0.0 ? withinRange(key, *size, kMinSize, kMaxSize) : fallback;
     };
 
     toggleShortcut_ = readString(kToggleShortcutKey).value_or(QString());
+    if (toggleShortcut_.size() > kMaxShortcutLength) {
+        badKeys << QString::fromLatin1(kToggleShortcutKey);
+        toggleShortcut_.clear();
+    }
     baseColor_ = readColor(kBaseColorKey);
     baseOpacity_ = readOpacity(kBaseOpacityKey, kDefaultBaseOpacity);
     baseSize_ = readSize(kBaseSizeKey, kDefaultBaseSize);
@@ -168,9 +186,16 @@ void HighlightSettings::load() {
         keepCopyOfBadFile(QStringLiteral("is malformed; using default settings"));
     else if (status == QSettings::AccessError)
         keepCopyOfBadFile(QStringLiteral("could not be read; using default settings"));
-    else if (!badKeys.isEmpty())
-        keepCopyOfBadFile(
-            QStringLiteral("has invalid values for %1; using their defaults").arg(badKeys.join(u", ")));
+    else if (!badKeys.isEmpty() || !outOfRangeKeys.isEmpty()) {
+        QStringList problems;
+        if (!badKeys.isEmpty())
+            problems
+                << QStringLiteral("has invalid values for %1; using their defaults").arg(badKeys.join(u", "));
+        if (!outOfRangeKeys.isEmpty())
+            problems << QStringLiteral("has values out of range for %1; using the nearest allowed values")
+                            .arg(outOfRangeKeys.join(u", "));
+        keepCopyOfBadFile(problems.join(u"; "));
+    }
 }
 
 // The next save rewrites the file, so the user's original goes aside first; if that is impossible we
@@ -198,6 +223,34 @@ void HighlightSettings::keepCopyOfBadFile(const QString& problem) {
     const QString line = QStringLiteral("Lumarex: settings file %1 %2; %3\n").arg(path, problem, outcome);
     std::fputs(line.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
+    if (!canSave_)
+        saveProblem_ = QStringLiteral("Settings are not saved: %1 could not be copied aside.").arg(path);
+}
+
+void HighlightSettings::setSaveProblem(const QString& problem) {
+    if (problem == saveProblem_)
+        return;
+    saveProblem_ = problem;
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "Lumarex: %s Changes are kept until Lumarex quits.\n",
+                     problem.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
+    emit saveProblemChanged(problem);
+}
+
+// QSettings says only that writing failed. It replaces the file through a new one beside it, so the file
+// and its folder must both be writable; the system names the cause when either is not.
+QString HighlightSettings::writeFailureCause() const {
+    const QFileInfo file(store_->fileName());
+    const QString folder = file.absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("its folder %1 cannot be created").arg(folder);
+    for (const QString& path : {file.exists() ? file.absoluteFilePath() : folder, folder}) {
+        if (::access(QFile::encodeName(path).constData(), W_OK) != 0)
+            return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return QStringLiteral("writing failed (is the disk full?)");
 }
 
 void HighlightSettings::save() {
@@ -212,6 +265,12 @@ void HighlightSettings::save() {
     store.setValue(kClickOpacityKey, clickOpacity_);
     store.setValue(kClickSizeKey, clickSize_);
     store.sync();
+    // Only a failed write counts: a format error of the file as loaded stays in status().
+    if (store.status() != QSettings::AccessError)
+        setSaveProblem(QString());
+    else
+        setSaveProblem(
+            QStringLiteral("Settings cannot be saved to %1: %2.").arg(store.fileName(), writeFailureCause()));
 }
 
 // Every assignment, even of the value already held, is stored in full before anyone hears of it.

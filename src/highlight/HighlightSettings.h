@@ -11,7 +11,9 @@ class QSettings;
 
 // The user's highlight look and toggle shortcut, persisted in the application's INI settings file
 // (group [General]). Every assignment, even of the current value, writes all seven keys to disk at once.
-// Values are read from the file only when the object is created.
+// Values are read from the file only when the object is created, and kept to what the settings window
+// can set: sizes 10–100, opacities 0–1, a shortcut no longer than a shortcut can be. A save that fails
+// (a read-only folder, a full disk) keeps the values in memory and is reported through saveProblem().
 // Thread-safety: GUI thread only.
 class HighlightSettings : public QObject {
     Q_OBJECT
@@ -29,6 +31,10 @@ class HighlightSettings : public QObject {
     static constexpr double kDefaultBaseSize = 30.0;
     static constexpr double kDefaultClickOpacity = 0.6;
     static constexpr double kDefaultClickSize = 40.0;
+    static constexpr double kMinSize = 10.0;
+    static constexpr double kMaxSize = 100.0;
+    // Longer stored text is no shortcut: four modifier signs and the longest key name fit many times over.
+    static constexpr qsizetype kMaxShortcutLength = 64;
 
     // The process-wide instance over $XDG_CONFIG_HOME/Quorvel/Lumarex.conf; created on first use, never
     // destroyed.
@@ -66,6 +72,9 @@ class HighlightSettings : public QObject {
     // The settings file this instance reads and writes.
     QString fileName() const;
 
+    // Why the settings cannot be saved (the file and the cause), or empty while saving works.
+    QString saveProblem() const { return saveProblem_; }
+
     // Colour text "#RRGGBB": surrounding punctuation and spaces are ignored, "0x" is accepted, and
     // anything that is not exactly six characters after trimming gives no colour.
     static std::optional<QColor> colorFromHex(const QString& text);
@@ -82,15 +91,20 @@ class HighlightSettings : public QObject {
     void toggleShortcutChanged(const QString& shortcut);
     // After any assignment, once the new value is saved.
     void changed();
+    // Saving started or stopped failing.
+    void saveProblemChanged(const QString& problem);
 
   private:
     void load();
     template <typename T, typename Notify> void assign(T& field, const T& value, Notify notify);
     void keepCopyOfBadFile(const QString& problem);
+    void setSaveProblem(const QString& problem);
+    QString writeFailureCause() const;
 
     std::unique_ptr<QSettings> store_;
     // False when a bad settings file could not be copied aside: we then leave it alone.
     bool canSave_ = true;
+    QString saveProblem_;
 
     QColor baseColor_;
     double baseOpacity_ = kDefaultBaseOpacity;

@@ -178,6 +178,17 @@ SettingsView::SettingsView(HighlightSettings& settings, AccessibilityTrust& trus
     window()->setWindowTitle(title());
     setMinimumWidth(380);
     auto* layout = new QVBoxLayout(this);
+    saveProblem_ = new QLabel(this);
+    saveProblem_->setObjectName("saveProblem");
+    saveProblem_->setWordWrap(true);
+    saveProblem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const auto showSaveProblem = [this](const QString& problem) {
+        saveProblem_->setText(problem);
+        saveProblem_->setVisible(!problem.isEmpty());
+    };
+    showSaveProblem(settings_.saveProblem());
+    connect(&settings_, &HighlightSettings::saveProblemChanged, this, showSaveProblem);
+    layout->addWidget(saveProblem_);
     layout->addWidget(makeCircleSection(false));
     layout->addWidget(makeCircleSection(true));
     layout->addWidget(makeShortcutSection(translator));

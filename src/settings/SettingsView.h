@@ -79,6 +79,8 @@ class SettingsView : public QWidget {
     bool isAccessibilityEnabled_ = false;
     KeyboardShortcutRecorder* recorder_ = nullptr;
     QWidget* accessibilityWarning_ = nullptr;
+    // Says why changes are not saved, while that is so.
+    QLabel* saveProblem_ = nullptr;
     QPointer<QColorDialog> colorDialog_;
     bool geometryReportPending_ = false;
     UsageReporting* usageReporting_ = nullptr;

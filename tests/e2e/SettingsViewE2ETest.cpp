@@ -1,5 +1,7 @@
 #include "e2e/SettingsSession.h"
 
+#include "support/ReadOnlyFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -67,4 +69,28 @@ TEST(SettingsViewE2ETest, SizeSliderDragResizesTheVisibleCircle) {
     }
     session.input().release(1);
     EXPECT_GT(previous, 80.0);
+}
+
+// A settings folder that cannot be written: the change takes effect for this run, and the program says
+// where and why it cannot keep it, once, instead of letting it vanish at the next start.
+TEST(SettingsViewE2ETest, AReadOnlySettingsFolderIsSaidOnceAndTheChangeStillHolds) {
+    SettingsSession session;
+    testsupport::ReadOnlyFolder folder(session.sandbox().settingsFile().parent_path());
+    if (!folder.unavailable().empty())
+        GTEST_SKIP() << folder.unavailable();
+    folder.write("Lumarex.conf", "[General]\nbaseSize=44\n");
+    ASSERT_TRUE(folder.seal());
+    session.launch();
+
+    session.clickOn("baseSizeSlider");
+    ASSERT_TRUE(session.app().waitForStderr(
+        "Settings cannot be saved to " + session.sandbox().settingsFile().string(), 10s))
+        << session.app().stderrText();
+    session.clickOn("window");
+    session.clickOn("baseSizeSlider");
+    ASSERT_TRUE(session.control("--show").status.ok()) << "still serving";
+    const std::string err = session.app().stderrText();
+    EXPECT_EQ(err.find("Settings cannot be saved"), err.rfind("Settings cannot be saved"))
+        << "said once: " << err;
+    EXPECT_EQ(session.stored("baseSize").toDouble(), 44.0) << "the file is as it was";
 }

@@ -115,6 +115,20 @@ TEST_F(SingleInstanceE2ETest, SecondPlainLaunchBringsUpTheFirstOnesWindowAndQuit
     EXPECT_NE(none.err.find("no running Lumarex instance"), std::string::npos) << none.err;
 }
 
+// What a session sends at logout, and Ctrl+C in a terminal: the normal way out.
+TEST_F(SingleInstanceE2ETest, TerminationSignalsQuitCleanlyAndTakeTheSocketAlong) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        auto instance = start({"--background"});
+        ASSERT_TRUE(waitUntilServing()) << instance->stderrText();
+        instance->signal(signal);
+        const auto ended = instance->waitForExit(10s);
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(ended->ok()) << ended->describe();
+        EXPECT_FALSE(fs::exists(socketPath()));
+    }
+}
+
 TEST_F(SingleInstanceE2ETest, BackgroundInstanceAnswersShowAndABackgroundLaunchLeavesItAlone) {
     auto instance = start({"--background"});
     ASSERT_TRUE(waitUntilServing()) << instance->stderrText();

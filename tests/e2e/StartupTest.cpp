@@ -61,6 +61,47 @@ TEST(StartupTest, DamagedSettingsFileFallsBackToTheDefaultLook) {
     EXPECT_TRUE(status->ok()) << status->describe();
 }
 
+// Numbers no slider can set, text that is no colour and a shortcut longer than any are kept to what the
+// window allows; with garbage lines added the next start falls back to the default look. Either way a
+// circle of a sane size shows.
+TEST(StartupTest, ImpossibleValuesInAHandEditedFileDrawASaneCircleAtBothStarts) {
+    const std::string hostile = "[General]\n"
+                                "baseSize=1e308\n"
+                                "clickSize=-5\n"
+                                "baseOpacity=NaN\n"
+                                "clickOpacity=abc\n"
+                                "baseColor=#zzzzzz\n"
+                                "clickColor=" +
+                                std::string(3000, 'f') + "\ntoggleShortcut=" + std::string(10000, 'H') + "\n";
+    struct Start {
+        std::string file;
+        Rgb colour;
+        int radius;
+        const char* said;
+    };
+    // "#zzzzzz" reads as black, the opacity falls back to 0.3 and the size is held to 100.
+    const Start starts[] = {{hostile, Rgb::fromHex(0x000000), 50, "out of range"},
+                            {hostile + "= = =\n[[[\n\x01\x02 garbage\nbaseSize\n", red, 15, "malformed"}};
+    LumarexSession session(LumarexSession::Compositor::On);
+    for (const Start& start : starts) {
+        SCOPED_TRACE(start.said);
+        session.sandbox().writeSettings(start.file);
+        ASSERT_TRUE(session.launch()) << session.app().stderrText();
+        ASSERT_TRUE(session.control("--show").status.ok());
+        ASSERT_TRUE(session.pointAndWaitForOverlay(500, 300));
+        const Rgb base = blendOnGrey(start.colour, 0.3);
+        EXPECT_TRUE(session.waitForPixel(500, 300, base).near(base, 4)) << session.screen().pixel(500, 300);
+        EXPECT_TRUE(session.screen().pixel(500 + start.radius - 3, 300).near(base, 4)) << "inside the rim";
+        EXPECT_TRUE(session.screen().pixel(500 + start.radius + 3, 300).near(grey, 2)) << "outside it";
+        EXPECT_NE(session.app().stderrText().find(start.said), std::string::npos)
+            << session.app().stderrText();
+        ASSERT_TRUE(session.control("--quit").status.ok());
+        const auto status = session.app().waitForExit(10s);
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(status->ok()) << status->describe();
+    }
+}
+
 TEST(StartupTest, WithoutDisplayItSaysSoAndFails) {
     AppSandbox sandbox;
     for (const char* option : {"", "--show", "--quit"}) {

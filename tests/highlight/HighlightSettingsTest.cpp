@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include "support/ReadOnlyFolder.h"
+
 #include <gtest/gtest.h>
 
 void PrintTo(const QString& text, std::ostream* out) {
@@ -210,6 +212,53 @@ TEST_F(HighlightSettingsTest, GoodFileProducesNoComplaint) {
     HighlightSettings settings(path);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(QFile::exists(path + ".corrupt"));
+}
+
+// A hand-edited file may hold anything; what is loaded stays within what the window can set.
+TEST_F(HighlightSettingsTest, ImpossibleValuesLoadWithinTheWindowsRanges) {
+    writeFile(path, "[General]\nbaseSize=1e308\nclickSize=-5\nbaseOpacity=-0.5\nclickOpacity=7\n"
+                    "baseColor=#zzzzzz\nclickColor=" +
+                        QByteArray(3000, 'f') + "\ntoggleShortcut=" + QByteArray(10000, 'H') + "\n");
+    testing::internal::CaptureStderr();
+    HighlightSettings settings(path);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(settings.baseSize(), 100.0);
+    EXPECT_EQ(settings.clickSize(), 10.0);
+    EXPECT_EQ(settings.baseOpacity(), 0.0);
+    EXPECT_EQ(settings.clickOpacity(), 1.0);
+    EXPECT_EQ(HighlightSettings::hexFromColor(settings.baseColor()), "#000000") << "six letters parse as 0";
+    EXPECT_EQ(HighlightSettings::hexFromColor(settings.clickColor()), "#FF0000") << "no colour text at all";
+    EXPECT_EQ(settings.toggleShortcut(), "");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    for (const char* key : {"baseSize", "clickSize", "baseOpacity", "clickOpacity", "toggleShortcut"})
+        EXPECT_NE(err.find(key), std::string::npos) << key << " not named in: " << err;
+    EXPECT_EQ(readFile(path + ".corrupt").size(), QFileInfo(path).size()) << "the original is kept aside";
+}
+
+// A read-only folder: the program goes on with what it holds, and says once where and why it cannot save.
+TEST_F(HighlightSettingsTest, UnsavableSettingsStayInMemoryAndSayWhyOnce) {
+    testsupport::ReadOnlyFolder folder(dir.filePath("readonly").toStdString());
+    if (!folder.unavailable().empty())
+        GTEST_SKIP() << folder.unavailable();
+    folder.write("Lumarex.conf", "[General]\nbaseSize=44\n");
+    ASSERT_TRUE(folder.seal());
+    const QString lockedPath = dir.filePath("readonly/Lumarex.conf");
+    HighlightSettings settings(lockedPath);
+    QSignalSpy problems(&settings, &HighlightSettings::saveProblemChanged);
+    testing::internal::CaptureStderr();
+    settings.setBaseSize(70);
+    settings.setClickSize(20);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(settings.baseSize(), 70.0);
+    EXPECT_EQ(settings.clickSize(), 20.0);
+    EXPECT_EQ(readFile(lockedPath), "[General]\nbaseSize=44\n") << "the file is as it was";
+    EXPECT_EQ(problems.count(), 1);
+    EXPECT_NE(settings.saveProblem().indexOf(lockedPath), -1) << settings.saveProblem().toStdString();
+    const QString problem = settings.saveProblem();
+    EXPECT_TRUE(problem.contains("read-only", Qt::CaseInsensitive) ||
+                problem.contains("permission", Qt::CaseInsensitive))
+        << "the cause is named: " << problem.toStdString();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 TEST(HighlightSettingsSharedTest, LivesInTheUserConfigFolder) {

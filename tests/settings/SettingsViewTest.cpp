@@ -16,6 +16,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include "support/ReadOnlyFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -290,4 +292,21 @@ TEST_F(SettingsViewTest, QuickClicksEndInTheStateOfTheLastOne) {
     reporting.answer(true);
     EXPECT_TRUE(box->isChecked());
     EXPECT_TRUE(reporting.enabled);
+}
+
+TEST_F(SettingsViewTest, SettingsThatCannotBeSavedAreSaidAboveThem) {
+    testsupport::ReadOnlyFolder folder(directory.filePath("readonly").toStdString());
+    if (!folder.unavailable().empty())
+        GTEST_SKIP() << folder.unavailable();
+    ASSERT_TRUE(folder.seal());
+    settings = std::make_unique<HighlightSettings>(directory.filePath("readonly/Lumarex.conf"));
+    makeView();
+    window->show();
+    auto* problem = child<QLabel>("saveProblem");
+    EXPECT_FALSE(problem->isVisible());
+
+    child<QSlider>("baseSizeSlider")->setValue(child<QSlider>("baseSizeSlider")->maximum());
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_NE(problem->text().indexOf(settings->fileName()), -1) << problem->text().toStdString();
+    EXPECT_EQ(text("baseSizeValue"), "100") << "the change holds while the program runs";
 }
