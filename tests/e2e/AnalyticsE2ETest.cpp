@@ -6,6 +6,7 @@
 #include "Collector.h"
 
 #include "client/JSONHandler.h"
+#include "support/ReadOnlyFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -184,6 +185,28 @@ TEST_F(AnalyticsE2ETest, UntickingTheBoxStopsReportsAcrossARestartUntilItIsTicke
     EXPECT_EQ(countOf(events, "$opt_in"), 1u);
     EXPECT_EQ(events.size(), 3u);
     EXPECT_EQ(session.app().stderrText().find("could not be saved"), std::string::npos);
+}
+
+// With a configuration folder that cannot be written, unticking still stops reports for this run, and the
+// program says that the choice could not be saved.
+TEST_F(AnalyticsE2ETest, AnUnsavableChoiceHoldsForThisRunAndIsSaid) {
+    const std::string line = "Send anonymous usage reports: ";
+    testsupport::ReadOnlyFolder folder(session.sandbox().configHome());
+    if (!folder.unavailable().empty())
+        GTEST_SKIP() << folder.unavailable();
+    ASSERT_TRUE(folder.seal());
+    session.launch(reporting());
+    ASSERT_TRUE(waitForEvents("app launched", 1));
+    session.clickOn("usageReportingCheckBox");
+    ASSERT_TRUE(session.app().waitForLine(line + "unticked", 10s)) << session.app().stdoutText();
+    EXPECT_TRUE(session.app().waitForStderr("the choice about usage reports could not be saved", 10s))
+        << session.app().stderrText();
+    session.clickOn("highlightButton");
+    session.clickOn("usageReportingCheckBox");
+    ASSERT_TRUE(session.app().waitForLine(line + "ticked", 10s, 2)) << session.app().stdoutText();
+    session.clickOn("highlightButton");
+    ASSERT_TRUE(waitForEvents("highlightButton clicked", 1));
+    EXPECT_EQ(countOf(delivered(collector), "highlightButton clicked"), 1u) << "the unticked press was kept";
 }
 
 TEST_F(AnalyticsE2ETest, DoNotTrackWritesAndSendsNothing) {
