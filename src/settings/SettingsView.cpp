@@ -335,13 +335,11 @@ void SettingsView::showUsageReporting() {
     const bool switchable = usageReporting_ && usageReporting_->isSwitchable();
     usageCheckBox_->setEnabled(switchable);
     usageCheckBox_->setChecked(switchable && usageReporting_->isEnabled());
-    const QString details = QStringLiteral(" <a href=\"%1\">What is sent</a>").arg(maker::usageReportingPage);
-    usageCaption_->setText(
-        (switchable
-             ? QStringLiteral("Each start and each press of Highlight Cursor, with a random id and facts "
-                              "about the system, sent once a minute.")
-             : QStringLiteral("Switched off by DO_NOT_TRACK in the environment.")) +
-        details);
+    const QString details = QStringLiteral(" <a href=\"%1\">Details</a>").arg(maker::usageReportingPage);
+    usageCaption_->setText((switchable
+                                ? QStringLiteral("Sent each minute: starts and Highlight Cursor presses.")
+                                : QStringLiteral("Switched off by DO_NOT_TRACK in the environment.")) +
+                           details);
     std::printf("Send anonymous usage reports: %s%s\n", usageCheckBox_->isChecked() ? "ticked" : "unticked",
                 usageCheckBox_->isEnabled() ? "" : ", disabled");
     std::fflush(stdout);

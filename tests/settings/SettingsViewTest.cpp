@@ -233,8 +233,8 @@ TEST_F(SettingsViewTest, UsageReportingBoxShowsTheStateInForce) {
         const char* caption;
     };
     const Case cases[] = {
-        {"reporting", true, true, true, true, "Each start and each press of Highlight Cursor"},
-        {"opted out", true, false, false, true, "Each start and each press of Highlight Cursor"},
+        {"reporting", true, true, true, true, "Sent each minute: starts and Highlight Cursor presses."},
+        {"opted out", true, false, false, true, "Sent each minute: starts and Highlight Cursor presses."},
         {"DO_NOT_TRACK", false, false, false, false, "Switched off by DO_NOT_TRACK in the environment."},
     };
     for (const Case& c : cases) {
