@@ -7,7 +7,6 @@
 class AboutDialog : public QDialog {
     Q_OBJECT
   public:
-    static constexpr const char* applicationName = "Lumarex";
     static constexpr const char* credits = "A simple cursor highlighter for presentations";
     static constexpr double creditsScale = 11.0 / 13.0;
 

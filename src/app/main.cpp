@@ -9,6 +9,7 @@
 #include "app/TerminationSignals.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
+#include "lumarex/Product.h"
 #include "platform/DesktopPlatform.h"
 #include "platform/HighlightOverlay.h"
 #include "platform/PlatformFactory.h"
@@ -25,9 +26,9 @@
 namespace {
 
 void setApplicationIdentity() {
-    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
-    QCoreApplication::setApplicationName(QStringLiteral("Lumarex"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LUMAREX_VERSION));
+    QCoreApplication::setOrganizationName(QString::fromUtf8(product::maker));
+    QCoreApplication::setApplicationName(QString::fromUtf8(product::name));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(product::version));
 }
 
 int sendToRunningInstance(int argc, char** argv, const std::string& command) {
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
         std::fputs(CommandLine::usage().c_str(), stdout);
         return 0;
     case CommandLine::Action::Version:
-        std::printf("Lumarex %s\n", LUMAREX_VERSION);
+        std::printf("%s %s\n", product::name, product::version);
         return 0;
     case CommandLine::Action::Send:
         if (unusable())

@@ -1,7 +1,7 @@
 #include "settings/SettingsView.h"
 
-#include "app/Maker.h"
 #include "highlight/HighlightSettings.h"
+#include "lumarex/Product.h"
 #include "platform/AccessibilityTrust.h"
 #include "settings/KeyboardShortcutRecorder.h"
 #include "settings/UsageReporting.h"
@@ -288,7 +288,7 @@ QWidget* SettingsView::makeFooterSection() {
     version->setObjectName("versionLabel");
     row->addWidget(version, 0, Qt::AlignVCenter);
     row->addStretch(1);
-    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(maker::name), frame);
+    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(product::maker), frame);
     rights->setObjectName("copyrightLabel");
     row->addWidget(rights, 0, Qt::AlignVCenter);
     column->addLayout(row);
@@ -335,7 +335,9 @@ void SettingsView::showUsageReporting() {
     const bool switchable = usageReporting_ && usageReporting_->isSwitchable();
     usageCheckBox_->setEnabled(switchable);
     usageCheckBox_->setChecked(switchable && usageReporting_->isEnabled());
-    const QString details = QStringLiteral(" <a href=\"%1\">Details</a>").arg(maker::usageReportingPage);
+    // The README as published on the maker's site, at its section on usage reports.
+    const QString details =
+        QStringLiteral(" <a href=\"%1/lumarex/#usage-reporting\">Details</a>").arg(product::webSite);
     usageCaption_->setText((switchable
                                 ? QStringLiteral("Sent each minute: starts and Highlight Cursor presses.")
                                 : QStringLiteral("Switched off by DO_NOT_TRACK in the environment.")) +

@@ -6,6 +6,7 @@
 #include "Collector.h"
 
 #include "client/JSONHandler.h"
+#include "lumarex/Product.h"
 #include "support/ReadOnlyFolder.h"
 
 #include <gtest/gtest.h>
@@ -93,7 +94,7 @@ TEST_F(AnalyticsE2ETest, LaunchAndEveryPressOfTheButtonReachTheCollector) {
     EXPECT_EQ(launched.event, "app launched");
     EXPECT_EQ(textAt(launched.properties, "token"), projectToken);
     EXPECT_EQ(textAt(launched.properties, "$os"), "Linux");
-    EXPECT_EQ(textAt(launched.properties, "$app_version_string"), LUMAREX_VERSION_TEXT);
+    EXPECT_EQ(textAt(launched.properties, "$app_version_string"), product::version);
     EXPECT_EQ(textAt(launched.properties, "distinct_id").rfind("$device:", 0), 0u);
     EXPECT_TRUE(launched.properties.count("$screen_width"));
     EXPECT_TRUE(launched.properties.count("time"));
