@@ -1,4 +1,5 @@
 #include "analytics/Analytics.h"
+#include "app/AnalyticsReporting.h"
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/ContentView.h"
@@ -12,6 +13,7 @@
 #include "platform/DesktopPlatform.h"
 #include "platform/HighlightOverlay.h"
 #include "platform/PlatformFactory.h"
+#include "settings/SettingsView.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -110,10 +112,12 @@ int main(int argc, char** argv) {
         auto delegatePlatform = AppDelegate::standardPlatform(*desktop);
         delegatePlatform.reportLaunch = [] { Analytics::shared().track("app launched"); };
         AppDelegate delegate(settings, overlay, std::move(delegatePlatform));
+        AnalyticsReporting reporting;
         QuorvelApp quorvel(overlay, settings, desktop->trust(), desktop->keyTranslator());
         // Only the toolbar button reports; the shortcut and the command line toggle silently.
         QObject::connect(quorvel.mainWindow(), &ContentView::highlightButtonClicked,
                          [] { Analytics::shared().track("highlightButton clicked"); });
+        quorvel.mainWindow()->settingsView()->setUsageReporting(&reporting);
         quorvel.setDelegate(&delegate);
         quorvel.start(std::move(claim.socket), !commandLine.background);
         status = app.exec();

@@ -198,6 +198,11 @@ void VeltraceInstance::callCompletion(Completion completion) const {
         MainExecutor::shared()->post(std::move(completion));
 }
 
+void VeltraceInstance::callStoredCompletion(StoredCompletion completion, bool stored) const {
+    if (completion)
+        callCompletion([completion = std::move(completion), stored] { completion(stored); });
+}
+
 std::string VeltraceInstance::debugDescription() const {
     return "Veltrace(\n    Token: " + apiToken_ + ",\n    Distinct Id: " + distinctId() + "\n)";
 }
@@ -314,8 +319,8 @@ void VeltraceInstance::reset(Completion completion) {
 
 // Opting out.
 
-void VeltraceInstance::optOutTracking() {
-    submit([weak = weak_from_this()] {
+void VeltraceInstance::optOutTracking(StoredCompletion completion) {
+    submit([weak = weak_from_this(), completion = std::move(completion)]() mutable {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -330,22 +335,24 @@ void VeltraceInstance::optOutTracking() {
         VeltracePersistence::saveTimedEvents({}, self->name_);
         self->archive();
         self->readWriteLock_.write([&] { self->state_.optOutStatus = true; });
-        VeltracePersistence::saveOptOutStatusFlag(self->name_, true);
+        const bool stored = VeltracePersistence::saveOptOutStatusFlag(self->name_, true);
+        self->callStoredCompletion(std::move(completion), stored);
     });
 }
 
 void VeltraceInstance::optInTracking(std::optional<std::string> distinctId,
-                                     std::optional<PropertyMap> properties) {
-    submit([weak = weak_from_this(), distinctId = std::move(distinctId),
-            properties = std::move(properties)]() mutable {
+                                     std::optional<PropertyMap> properties, StoredCompletion completion) {
+    submit([weak = weak_from_this(), distinctId = std::move(distinctId), properties = std::move(properties),
+            completion = std::move(completion)]() mutable {
         const auto self = weak.lock();
         if (!self)
             return;
         self->readWriteLock_.write([&] { self->state_.optOutStatus = false; });
-        VeltracePersistence::saveOptOutStatusFlag(self->name_, false);
+        const bool stored = VeltracePersistence::saveOptOutStatusFlag(self->name_, false);
         if (distinctId)
             self->identify(*distinctId, true);
         self->track("$opt_in", std::move(properties));
+        self->callStoredCompletion(std::move(completion), stored);
     });
 }
 

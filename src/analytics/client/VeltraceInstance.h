@@ -41,6 +41,8 @@ class VeltracePersistence;
 class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_this<VeltraceInstance> {
   public:
     using Completion = std::function<void()>;
+    // Told whether the opt-out choice reached the store; when not, it holds only until the process ends.
+    using StoredCompletion = std::function<void(bool stored)>;
 
     // What an instance is made with. Veltrace::initialize fills it from its arguments.
     struct Options {
@@ -73,9 +75,10 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     void reset(Completion completion = {});
 
     // Opting out: while opted out nothing is tracked or sent, and the identity is anonymous.
-    void optOutTracking();
+    void optOutTracking(StoredCompletion completion = {});
     void optInTracking(std::optional<std::string> distinctId = std::nullopt,
-                       std::optional<PropertyMap> properties = std::nullopt);
+                       std::optional<PropertyMap> properties = std::nullopt,
+                       StoredCompletion completion = {});
     bool hasOptedOutTracking() const;
 
     // Events.
@@ -170,6 +173,7 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     std::string newDeviceIdentifier() const;
     void storeIdentity();
     void callCompletion(Completion completion) const;
+    void callStoredCompletion(StoredCompletion completion, bool stored) const;
     void enqueue(SerialQueue::Task task);
     struct PendingTrack {
         std::optional<std::string> event;

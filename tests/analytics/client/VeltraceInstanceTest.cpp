@@ -204,6 +204,30 @@ TEST(VeltraceOptOutTest, NothingIsStoredWhileOptedOutAndOptingInTracksOptIn) {
     EXPECT_FALSE(rig.instance->hasOptedOutTracking());
 }
 
+// The caller learns whether the choice will outlast the process; it is in force for this run either way.
+TEST(VeltraceOptOutTest, TheCompletionSaysWhetherTheChoiceWasStored) {
+    for (const bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked ? "store blocked" : "store writable");
+        InstanceRig rig;
+        auto instance = rig.make();
+        rig.drain();
+        if (blocked) {
+            // A file where the suite's folder belongs stops every write, even for root.
+            const auto folder = UserDefaults::pathForSuite(VeltracePersistence::suiteName)->parent_path();
+            std::filesystem::remove_all(folder);
+            std::ofstream(folder) << "not a folder";
+        }
+        std::promise<bool> out;
+        instance->optOutTracking([&](bool stored) { out.set_value(stored); });
+        EXPECT_EQ(out.get_future().get(), !blocked);
+        EXPECT_TRUE(instance->hasOptedOutTracking());
+        std::promise<bool> in;
+        instance->optInTracking(std::nullopt, std::nullopt, [&](bool stored) { in.set_value(stored); });
+        EXPECT_EQ(in.get_future().get(), !blocked);
+        EXPECT_FALSE(instance->hasOptedOutTracking());
+    }
+}
+
 TEST(VeltraceOptOutTest, OptingOutQueuesTheProfileDeletionForTheIdentifiedUser) {
     InstanceRig rig;
     auto instance = rig.make();
