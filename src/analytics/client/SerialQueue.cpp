@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -78,19 +79,30 @@ SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock,
 }
 
 SerialQueue::~SerialQueue() {
+    stop();
+}
+
+void SerialQueue::stop(bool discardQueued) {
     auto& s = *state_;
     std::deque<Task> discarded;
     std::multimap<Clock::TimePoint, Task> discardedDelayed;
     std::unique_lock lock(s.mutex);
+    if (s.stopping)
+        return;
     s.stopping = true;
     discardedDelayed.swap(s.delayed);
+    if (discardQueued)
+        discarded.swap(s.ready);
     s.changed.notify_all();
     const bool onWorker = isCurrent();
     if (!onWorker)
         s.finishedCv.wait_for(lock, drainTimeout_, [&] { return s.finished; });
     const bool finished = s.finished;
-    if (!finished)
-        discarded.swap(s.ready);
+    if (!finished) {
+        discarded.insert(discarded.end(), std::make_move_iterator(s.ready.begin()),
+                         std::make_move_iterator(s.ready.end()));
+        s.ready.clear();
+    }
     lock.unlock();
     if (finished)
         s.worker.join();

@@ -56,9 +56,16 @@ std::string VeltraceInstance::defaultServerURL() {
 }
 
 std::shared_ptr<VeltraceInstance> VeltraceInstance::create(Options options) {
-    std::shared_ptr<VeltraceInstance> instance(new VeltraceInstance(options));
-    instance->start(options);
-    return instance;
+    std::shared_ptr<VeltraceInstance> core(new VeltraceInstance(options));
+    core->start(options);
+    // Owners share a count of their own. Work that runs holds `core` only while it runs, so it can never
+    // be the last owner: the last owner's release stops the work on the owner's thread and destroys the
+    // instance there. Destroyed inside its own work, the instance's teardown would run on a queue left to
+    // finish alone, past its owner and even past the end of the process.
+    return std::shared_ptr<VeltraceInstance>(core.get(), [core](VeltraceInstance*) mutable {
+        core->close();
+        core.reset();
+    });
 }
 
 VeltraceInstance::VeltraceInstance(Options& options)
@@ -105,6 +112,14 @@ VeltraceInstance::~VeltraceInstance() {
     // their work holds the instance only weakly.
     trackingQueue_.reset();
     networkQueue_.reset();
+}
+
+void VeltraceInstance::close() {
+    // Nothing more happens once the owners let go: queued work is dropped, a batch in flight is abandoned
+    // (its rows stay queued for the next run), and the step running now is waited for.
+    flushInstance_->sender().shutdown();
+    trackingQueue_->stop(true);
+    networkQueue_->stop(true);
 }
 
 void VeltraceInstance::loadStoredState() {
