@@ -47,10 +47,20 @@ class VTDB {
     bool isOpen() const { return connection_ != nullptr; }
 
     void insertRow(PersistenceType type, std::string_view data, bool flag);
-    // Groups the inserts until commitInserts() into one transaction, so that a burst of records costs one
-    // commit. Without the transaction (it could not be begun), each insert commits on its own as usual.
-    void beginInserts();
-    void commitInserts();
+
+    // Groups the inserts made while it lives into one transaction, committed when it goes, so that a
+    // burst of records costs one commit. Without the transaction (it could not be begun), each insert
+    // commits on its own as usual.
+    class InsertBatch {
+      public:
+        explicit InsertBatch(VTDB& db) : db_(db) { db_.beginInserts(); }
+        ~InsertBatch() { db_.commitInserts(); }
+        InsertBatch(const InsertBatch&) = delete;
+        InsertBatch& operator=(const InsertBatch&) = delete;
+
+      private:
+        VTDB& db_;
+    };
     // The oldest rows with the given flag, at most numRows (noLimit: all), each record with its row id
     // under "id". Rows whose data is not a JSON object are skipped, not deleted.
     std::vector<RecordMap> readRows(PersistenceType type, std::int64_t numRows, bool flag);
@@ -102,6 +112,8 @@ class VTDB {
     template <class Take, class Reset>
     void selectUsableRows(PersistenceType type, const std::string& sql, Take take, Reset reset);
 
+    void beginInserts();
+    void commitInserts();
     bool reconnect();
     void logSqlError(std::string_view message);
     void createTableFor(PersistenceType type);

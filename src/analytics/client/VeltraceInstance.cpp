@@ -404,14 +404,14 @@ void VeltraceInstance::assemble(std::deque<PendingTrack> tracks) {
                           VeltraceIdentity{state_.distinctId, state_.peopleDistinctId, state_.anonymousId,
                                            state_.userId, state_.alias, state_.hadPersistedDistinctId});
     });
-    const bool several = tracks.size() > 1;
-    if (several)
-        persistence_->vtdb().beginInserts();
-    for (auto& pending : tracks)
-        timedEvents = trackInstance_->track(pending.event, pending.properties, std::move(timedEvents),
-                                            superProperties, identity, pending.time);
-    if (several)
-        persistence_->vtdb().commitInserts();
+    {
+        std::optional<VTDB::InsertBatch> batch;
+        if (tracks.size() > 1)
+            batch.emplace(persistence_->vtdb());
+        for (auto& pending : tracks)
+            timedEvents = trackInstance_->track(pending.event, pending.properties, std::move(timedEvents),
+                                                superProperties, identity, pending.time);
+    }
     readWriteLock_.write([&] { state_.timedEvents = std::move(timedEvents); });
 }
 
