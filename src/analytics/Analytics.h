@@ -23,9 +23,6 @@ class Analytics {
 
     void track(const std::string& event, const std::map<std::string, std::string>& properties = {});
 
-    // The client instance; null when the desktop has opted out of tracking.
-    std::shared_ptr<veltrace::VeltraceInstance> instance() const { return instance_; }
-
     // Whether DO_NOT_TRACK asks programs not to report.
     static bool desktopOptedOut();
 

@@ -91,8 +91,8 @@ VeltraceInstance::VeltraceInstance(Options& options)
 }
 
 void VeltraceInstance::start(Options& options) {
-    trackInstance_ = std::make_unique<Track>(name_, apiToken_, readWriteLock_, *sessionMetadata_,
-                                             *persistence_, weak_from_this());
+    trackInstance_ =
+        std::make_unique<Track>(name_, apiToken_, *sessionMetadata_, *persistence_, weak_from_this());
     flushInstance_->setDelegate(weak_from_this());
     state_.distinctId = "$device:" + newDeviceIdentifier();
     people_ = std::make_shared<People>(apiToken_, weak_from_this());
