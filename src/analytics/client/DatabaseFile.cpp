@@ -22,6 +22,23 @@ bool isLockContention(int sqliteStatus) {
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
+bool mayPass(int sqliteStatus) {
+    switch (sqliteStatus & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_PROTOCOL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool moveAside(const std::filesystem::path& file, std::string& error) {
     const auto kept = file.string() + ".corrupt";
     if (::rename(file.c_str(), kept.c_str()) != 0) {

@@ -14,6 +14,10 @@ bool isDamaged(int sqliteStatus);
 // Another connection (another copy of the program) holds the database: nothing is wrong with the file.
 bool isLockContention(int sqliteStatus);
 
+// A failure that may pass with time and leaves the file sound: a lock held elsewhere, a full disk, an I/O
+// error, a file that is read-only or cannot be opened, no memory.
+bool mayPass(int sqliteStatus);
+
 // Keeps the damaged file as <file>.corrupt (replacing an older one) so that a fresh database can take
 // its place; its write-ahead log goes with it, and one left from an older damaged file goes. False, with
 // the reason in `error`, when the file could not be moved.
