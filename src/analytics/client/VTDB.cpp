@@ -323,7 +323,8 @@ void VTDB::writePending() {
             }
             continue;
         }
-        if (DatabaseFile::mayPass(resultCode)) {
+        // A table that cannot be made again yet (on a full disk) may be made later.
+        if (DatabaseFile::mayPass(resultCode) || (resultCode & 0xff) == SQLITE_ERROR) {
             reportHeld(DatabaseFile::isLockContention(resultCode)
                            ? "the database is locked by another connection"
                            : sqlite3_errstr(resultCode));

@@ -354,6 +354,18 @@ TEST_F(VTDBTest, AFullDiskKeepsTheQueueFileAndEveryRowIsStoredOnceThereIsRoomAga
               (std::vector<std::string>{"before2", "before3", "during1", "during2", "during3", "after"}));
     EXPECT_EQ(inode(file), queueFile) << "the queue file was replaced";
     EXPECT_FALSE(fs::exists(file.string() + ".corrupt"));
+
+    // A first start on a full disk: the new file cannot even get its tables yet.
+    disk.fill();
+    VTDB fresh("def2", clockedOptions());
+    time_ = 8;
+    fresh.insertRow(PersistenceType::events, record("first"), false);
+    EXPECT_EQ(fresh.pendingRowCount(), 1u);
+    disk.empty();
+    time_ = 9;
+    fresh.insertRow(PersistenceType::events, record("second"), false);
+    EXPECT_EQ(events(fresh.readRows(PersistenceType::events, VTDB::noLimit, false)),
+              (std::vector<std::string>{"first", "second"}));
 }
 
 TEST_F(VTDBTest, RowsKeptInMemoryAreBoundedByCountAndSizeAndTheOldestGoFirst) {
