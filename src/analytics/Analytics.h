@@ -31,9 +31,6 @@ class Analytics {
     // with DO_NOT_TRACK, where there is nothing to switch.
     void setReportingEnabled(bool enabled, std::function<void(bool stored)> done = {});
 
-    // The client instance; null when the desktop has opted out of tracking.
-    std::shared_ptr<veltrace::VeltraceInstance> instance() const { return instance_; }
-
     // Whether DO_NOT_TRACK asks programs not to report.
     static bool desktopOptedOut();
 

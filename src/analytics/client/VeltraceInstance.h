@@ -6,7 +6,9 @@
 // they run in call order, so a track issued after identify is attributed to the new id. The few that
 // answer a question (hasOptedOutTracking, currentSuperProperties, elapsedTime, the accessors) read under
 // the instance's reader-writer lock ("com.veltrace.globallock"). Completions run on the MainExecutor.
-// Queued work holds the instance weakly: once the last owner lets go, nothing more happens.
+// Queued work holds the instance weakly: once the last owner lets go, nothing more happens, and the
+// instance is destroyed on that owner's thread, after the step running then (so never on a thread of its
+// own, unless the owner lets go inside a delegate's callback).
 #pragma once
 
 #include "client/BatchSender.h"
@@ -56,7 +58,8 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
         std::optional<std::string> serverURL;
         bool trackAutomaticEvents = false;
         ClientEnvironment environment;
-        // Delivers batches; a FlushRequest (libcurl) for serverURL when empty.
+        // Delivers batches; a FlushRequest (libcurl) for serverURL when empty. Shut down when the
+        // instance's last owner lets go.
         std::shared_ptr<BatchSender> sender;
     };
 
@@ -168,6 +171,8 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
   private:
     explicit VeltraceInstance(Options& options);
     void start(Options& options);
+    // Run by the last owner's release, on its thread.
+    void close();
     void loadStoredState();
     void archive();
     std::string newDeviceIdentifier() const;
