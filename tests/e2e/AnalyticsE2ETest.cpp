@@ -5,14 +5,19 @@
 
 #include "Collector.h"
 
+#include "analytics/client/SmallFileSystem.h"
 #include "client/JSONHandler.h"
 #include "lumarex/Product.h"
 #include "support/ReadOnlyFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
+#include <fstream>
 #include <set>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -231,6 +236,73 @@ TEST_F(AnalyticsE2ETest, DoNotTrackWritesAndSendsNothing) {
     const auto events = delivered(collector);
     EXPECT_EQ(events.size(), 1u);
     EXPECT_EQ(countOf(events, "highlightButton clicked"), 0u);
+}
+
+// Each event once: no two deliveries carry the same record id.
+bool eachOnce(const std::vector<Delivered>& events) {
+    std::set<std::string> ids;
+    for (const auto& event : events)
+        if (!ids.insert(event.eventId).second)
+            return false;
+    return true;
+}
+
+ino_t inodeOf(const std::filesystem::path& path) {
+    struct stat info = {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// The cache folder on a small file system that fills up while the program runs and then has room again:
+// the queue file stays, and every event made before, while and after it was full arrives once.
+TEST_F(AnalyticsE2ETest, ACacheDiskThatFillsAndEmptiesLosesNoEventAndSendsNoneTwice) {
+    veltrace::test::SmallFileSystem cache(2 << 20);
+    if (!cache.mounted())
+        GTEST_SKIP() << cache.whyNot();
+    auto environment = reporting();
+    environment["XDG_CACHE_HOME"] = cache.path().string();
+    session.launch(environment);
+    ASSERT_TRUE(waitForEvents("app launched", 1)) << session.app().stderrText();
+    const auto queueFile = cache.path() / (std::string(projectToken) + "_VTDB.sqlite");
+    const ino_t inode = inodeOf(queueFile);
+    ASSERT_NE(inode, 0u);
+
+    for (int i = 0; i < 3; ++i)
+        session.clickOn("highlightButton");
+    cache.fill();
+    for (int i = 0; i < 3; ++i)
+        session.clickOn("highlightButton");
+    // Elapsed time is what is wanted here: the writes of those presses, and deliveries (twice a second
+    // here), meet the full disk.
+    std::this_thread::sleep_for(1500ms);
+    cache.empty();
+    for (int i = 0; i < 3; ++i)
+        session.clickOn("highlightButton");
+
+    ASSERT_TRUE(waitForEvents("highlightButton clicked", 9, 30s)) << session.app().stderrText();
+    ASSERT_TRUE(session.control("--quit").status.ok());
+    ASSERT_TRUE(session.app().waitForExit(10s));
+    const auto events = delivered(collector);
+    EXPECT_EQ(countOf(events, "highlightButton clicked"), 9u);
+    EXPECT_EQ(countOf(events, "app launched"), 1u);
+    EXPECT_TRUE(eachOnce(events));
+    EXPECT_EQ(inodeOf(queueFile), inode) << "the queue file was kept";
+}
+
+// A queue file damaged between two runs is kept aside, and the new start's own event still arrives.
+TEST_F(AnalyticsE2ETest, ADamagedQueueFileIsKeptAsideAndTheLaunchStillReported) {
+    const auto queueFile = session.sandbox().cacheHome() / (std::string(projectToken) + "_VTDB.sqlite");
+    std::filesystem::create_directories(queueFile.parent_path());
+    std::string damage(8192, '\0');
+    for (size_t i = 0; i < damage.size(); ++i)
+        damage[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::ofstream(queueFile, std::ios::binary) << damage;
+
+    session.launch(reporting());
+    ASSERT_TRUE(waitForEvents("app launched", 1)) << session.app().stderrText();
+    std::ifstream kept(queueFile.string() + ".corrupt", std::ios::binary);
+    const std::string keptBytes((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(keptBytes, damage);
+    EXPECT_EQ(countOf(delivered(collector), "app launched"), 1u);
 }
 
 } // namespace
