@@ -118,8 +118,17 @@ GnomeShellSession::GnomeShellSession(const Options& options)
         if (!waitUntil([&] { return busInterface->isServiceRegistered(service).value(); }, kStartTimeout))
             fail("the Shell did not come up: no " + service.toStdString() + " on its bus");
     }
+    // The Shell opens the Overview once its start is complete; input sessions made before that may wait
+    // behind the start's work on a busy machine.
+    QDBusInterface shell(kShell, QStringLiteral("/org/gnome/Shell"), kShell, *bus_);
+    const auto overviewActive = [&] { return shell.property("OverviewActive").toBool(); };
+    if (!waitUntil(overviewActive, kStartTimeout))
+        fail("the Shell did not open the Overview after starting");
     startInput();
-    leaveOverview();
+    // Escape closes it as a person would.
+    tapKey(kEscapeKeysym);
+    if (!waitUntil([&] { return !overviewActive(); }, kStepTimeout))
+        fail("Escape did not close the Overview");
 
     QDBusInterface extensions(kShell, QStringLiteral("/org/gnome/Shell"),
                               QStringLiteral("org.gnome.Shell.Extensions"), *bus_);
@@ -206,17 +215,6 @@ void GnomeShellSession::startInput() {
         fail("RemoteDesktop.Session.Start: " + started.error().message().toStdString());
     if (!waitUntil([&] { return streamAdded.count() > 0; }, kStepTimeout))
         fail("the screen cast stream never reached PipeWire");
-}
-
-void GnomeShellSession::leaveOverview() {
-    // The Shell opens the Overview once it has started; Escape closes it as a person would.
-    QDBusInterface shell(kShell, QStringLiteral("/org/gnome/Shell"), kShell, *bus_);
-    const auto overviewActive = [&] { return shell.property("OverviewActive").toBool(); };
-    if (!waitUntil(overviewActive, kStepTimeout))
-        fail("the Shell did not open the Overview after starting");
-    tapKey(kEscapeKeysym);
-    if (!waitUntil([&] { return !overviewActive(); }, kStepTimeout))
-        fail("Escape did not close the Overview");
 }
 
 void GnomeShellSession::movePointer(double x, double y) {

@@ -66,7 +66,6 @@ class GnomeShellSession {
 
   private:
     void startInput();
-    void leaveOverview();
     [[noreturn]] void fail(const std::string& what) const;
 
     TempDir root_;
