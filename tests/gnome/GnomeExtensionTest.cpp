@@ -1,10 +1,9 @@
 // The installed GNOME Shell extension on a headless Shell, driven with plain D-Bus calls as the
 // application drives it, and checked in the Shell's screenshots.
-#include "support/ChildProcess.h"
 #include "support/DBusSignalRecorder.h"
 #include "support/GnomeShellSession.h"
 #include "support/Rgb.h"
-#include "support/TempDir.h"
+#include "support/StagedInstall.h"
 
 #include <QDBusInterface>
 #include <QDBusMessage>
@@ -15,11 +14,10 @@
 #include <memory>
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
 using testsupport::DBusSignalRecorder;
 using testsupport::GnomeShellSession;
 using testsupport::Rgb;
-using testsupport::TempDir;
+using testsupport::StagedInstall;
 
 namespace {
 
@@ -45,24 +43,16 @@ Rgb pixelAt(const QImage& image, QPoint point) {
 class GnomeExtensionTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        prefix_ = new TempDir("lumarex-extension");
-        ChildProcess install(
-            {.argv = {LUMAREX_CMAKE_COMMAND, "--install", LUMAREX_BUILD_DIR, "--component",
-                      "gnome-shell-extension", "--prefix", (prefix_->path() / "usr").string()},
-             .env = ChildProcess::inheritedEnvironment(),
-             .silenceStdout = true,
-             .extraFds = {}});
-        const auto installed = install.waitForExit(60s);
-        ASSERT_TRUE(installed && installed->ok()) << "cmake --install of the extension failed";
-        shell_ = new GnomeShellSession({.extraDataDirs = {prefix_->path() / "usr/share"},
-                                        .enabledExtensions = {LUMAREX_GNOME_EXTENSION_UUID}});
+        staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "gnome-shell-extension");
+        shell_ = new GnomeShellSession(
+            {.extraDataDirs = {staged_->dataDir()}, .enabledExtensions = {LUMAREX_GNOME_EXTENSION_UUID}});
     }
 
     static void TearDownTestSuite() {
         delete shell_;
-        delete prefix_;
+        delete staged_;
         shell_ = nullptr;
-        prefix_ = nullptr;
+        staged_ = nullptr;
     }
 
     void SetUp() override {
@@ -97,7 +87,7 @@ class GnomeExtensionTest : public testing::Test {
 
     static Rgb background(QPoint point) { return pixelAt(shell_->screenshot(), point); }
 
-    static inline TempDir* prefix_ = nullptr;
+    static inline StagedInstall* staged_ = nullptr;
     static inline GnomeShellSession* shell_ = nullptr;
     std::unique_ptr<QDBusInterface> extension_;
 };

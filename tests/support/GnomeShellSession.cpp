@@ -241,13 +241,21 @@ void GnomeShellSession::tapKey(std::uint32_t keysym) {
 }
 
 QImage GnomeShellSession::screenshot() {
+    return screenshot({});
+}
+
+QImage GnomeShellSession::screenshot(QRect area) {
     const auto file = root_.path() / ("shot-" + std::to_string(shots_++) + ".png");
     const QString fileName = QString::fromStdString(file.string());
-    QDBusMessage reply =
-        bus_->call(QDBusMessage::createMethodCall(kShell, QStringLiteral("/org/gnome/Shell/Screenshot"),
-                                                  QStringLiteral("org.gnome.Shell.Screenshot"),
-                                                  QStringLiteral("Screenshot"))
-                   << false << false << fileName);
+    const QString interface = QStringLiteral("org.gnome.Shell.Screenshot");
+    QDBusMessage call =
+        area.isNull() ? QDBusMessage::createMethodCall(kShell, QStringLiteral("/org/gnome/Shell/Screenshot"),
+                                                       interface, QStringLiteral("Screenshot"))
+                            << false << false << fileName
+                      : QDBusMessage::createMethodCall(kShell, QStringLiteral("/org/gnome/Shell/Screenshot"),
+                                                       interface, QStringLiteral("ScreenshotArea"))
+                            << area.x() << area.y() << area.width() << area.height() << false << fileName;
+    const QDBusMessage reply = bus_->call(call);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().value(0).toBool() != true)
         return {};
     QImage image(fileName);

@@ -60,6 +60,8 @@ class GnomeShellSession {
 
     // The monitor's pixels as the Shell composes them, without the cursor; null on failure.
     QImage screenshot();
+    // Only `area` (quicker: the Shell encodes fewer pixels); null on failure.
+    QImage screenshot(QRect area);
 
     // Runs the event loop until `condition` holds or `timeout` passes; returns whether it held.
     static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
