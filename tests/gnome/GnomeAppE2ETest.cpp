@@ -1,5 +1,6 @@
 // The real program on a headless GNOME Shell with the installed extension: what a person would see, in
 // the Shell's screenshots, with input through the compositor.
+#include "gnome/ExtensionBus.h"
 #include "support/AppProcess.h"
 #include "support/AppSandbox.h"
 #include "support/DBusSignalRecorder.h"
@@ -18,6 +19,10 @@
 #include <memory>
 
 using namespace std::chrono_literals;
+using gnometest::kInterface;
+using gnometest::kPath;
+using gnometest::kService;
+using gnometest::pixelAt;
 using testsupport::AppProcess;
 using testsupport::AppSandbox;
 using testsupport::DBusSignalRecorder;
@@ -28,15 +33,7 @@ using testsupport::StagedInstall;
 
 namespace {
 
-const QString kService = "example.quorvel.Lumarex.Shell";
-const QString kPath = "/example/quorvel/Lumarex/Shell";
-const QString kInterface = "example.quorvel.Lumarex.Shell1";
 const Rgb kRed{255, 0, 0};
-
-Rgb pixelAt(const QImage& image, QPoint point) {
-    const QRgb p = image.pixel(point);
-    return {qRed(p), qGreen(p), qBlue(p)};
-}
 
 // The program's environment in `shell`: its own settings and caches, the Shell's bus and display.
 Environment programEnvironment(const AppSandbox& sandbox, const GnomeShellSession& shell) {

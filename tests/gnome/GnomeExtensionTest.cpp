@@ -1,5 +1,6 @@
 // The installed GNOME Shell extension on a headless Shell, driven with plain D-Bus calls as the
 // application drives it, and checked in the Shell's screenshots.
+#include "gnome/ExtensionBus.h"
 #include "support/DBusSignalRecorder.h"
 #include "support/GnomeShellSession.h"
 #include "support/Rgb.h"
@@ -14,6 +15,10 @@
 #include <memory>
 
 using namespace std::chrono_literals;
+using gnometest::kInterface;
+using gnometest::kPath;
+using gnometest::kService;
+using gnometest::pixelAt;
 using testsupport::DBusSignalRecorder;
 using testsupport::GnomeShellSession;
 using testsupport::Rgb;
@@ -21,24 +26,7 @@ using testsupport::StagedInstall;
 
 namespace {
 
-const QString kService = "example.quorvel.Lumarex.Shell";
-const QString kPath = "/example/quorvel/Lumarex/Shell";
-const QString kInterface = "example.quorvel.Lumarex.Shell1";
 constexpr auto kRedrawTimeout = 5s;
-
-struct Look {
-    QString baseColor = "#FF0000";
-    double baseOpacity = 0.3;
-    double baseSize = 30;
-    QString clickColor = "#FF0000";
-    double clickOpacity = 0.6;
-    double clickSize = 40;
-};
-
-Rgb pixelAt(const QImage& image, QPoint point) {
-    const QRgb p = image.pixel(point);
-    return {qRed(p), qGreen(p), qBlue(p)};
-}
 
 class GnomeExtensionTest : public testing::Test {
   protected:
