@@ -6,14 +6,16 @@ set(CPACK_GENERATOR DEB)
 # test does not start a build in the folder the tests run from.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_PACKAGE_NAME lumarex)
-set(CPACK_PACKAGE_VENDOR Quorvel)
+set(CPACK_PACKAGE_VENDOR ${LUMAREX_MAKER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "highlights the mouse pointer for presentations and screen recordings")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+# Lines of at most 80 characters: Debian's package tools show them as they are.
 set(CPACK_PACKAGE_DESCRIPTION "Lumarex makes the mouse pointer easy to follow in presentations, screen
-recordings and screen sharing: a click-through overlay follows the pointer and draws a translucent
-circle around it, and a second circle shows each left-button press. A recorded key combination, a tray
-icon and command-line options switch it on and off. For X11 desktops (or XWayland).")
-set(CPACK_PACKAGE_CONTACT "Quorvel <support@quorvel.example>")
+recordings and screen sharing: a click-through overlay follows the pointer and
+draws a translucent circle around it, and a second circle shows each
+left-button press. A recorded key combination, a tray icon and command-line
+options switch it on and off. For X11 desktops (or XWayland).")
+set(CPACK_PACKAGE_CONTACT ${LUMAREX_CONTACT})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Only what the application installs; the build's test and benchmark libraries have no install rules.
@@ -21,7 +23,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://quorvel.example)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's X11 platform plugin, loaded at run time, is in libqt6gui6 on Debian 12, which the linked libraries
 # bring, as they bring fontconfig and a font.

@@ -110,3 +110,17 @@ void Analytics::track(const std::string& event, const std::map<std::string, std:
     if (const auto main = veltrace::Veltrace::mainInstance())
         main->track(event, std::move(converted));
 }
+
+bool Analytics::isReportingEnabled() const {
+    return instance_ && !veltrace::Veltrace::mainInstance()->hasOptedOutTracking();
+}
+
+void Analytics::setReportingEnabled(bool enabled, std::function<void(bool stored)> done) {
+    if (!instance_)
+        return;
+    const auto main = veltrace::Veltrace::mainInstance();
+    if (enabled)
+        main->optInTracking(std::nullopt, std::nullopt, std::move(done));
+    else
+        main->optOutTracking(std::move(done));
+}

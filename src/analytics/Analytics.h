@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +24,12 @@ class Analytics {
 
     void track(const std::string& event, const std::map<std::string, std::string>& properties = {});
 
-    // The client instance; null when the desktop has opted out of tracking.
-    std::shared_ptr<veltrace::VeltraceInstance> instance() const { return instance_; }
+    // Whether reports are sent: the main instance has not opted out. False with DO_NOT_TRACK.
+    bool isReportingEnabled() const;
+    // The user's choice: opts the main instance in or out, stored by the client for later runs. `done`
+    // runs on the GUI thread once the choice is in force, told whether it was stored too. Does nothing
+    // with DO_NOT_TRACK, where there is nothing to switch.
+    void setReportingEnabled(bool enabled, std::function<void(bool stored)> done = {});
 
     // Whether DO_NOT_TRACK asks programs not to report.
     static bool desktopOptedOut();

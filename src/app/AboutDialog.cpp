@@ -1,7 +1,7 @@
 #include "app/AboutDialog.h"
 
 #include "app/ApplicationIcon.h"
-#include "app/Maker.h"
+#include "lumarex/Product.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About %1").arg(applicationName));
+    setWindowTitle(QStringLiteral("About %1").arg(QString::fromUtf8(product::name)));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(6);
 
@@ -24,7 +24,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
 
-    auto* name = new QLabel(applicationName, this);
+    auto* name = new QLabel(QString::fromUtf8(product::name), this);
     name->setObjectName("name");
     QFont nameFont = name->font();
     nameFont.setBold(true);
@@ -51,7 +51,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     creditsLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(creditsLabel);
 
-    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(maker::name), this);
+    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(product::maker), this);
     rights->setObjectName("rights");
     rights->setFont(small);
     rights->setAlignment(Qt::AlignCenter);
@@ -61,8 +61,4 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-QPixmap AboutDialog::applicationIcon() {
-    return QPixmap::fromImage(ApplicationIcon::image(256));
 }

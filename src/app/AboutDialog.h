@@ -7,12 +7,8 @@
 class AboutDialog : public QDialog {
     Q_OBJECT
   public:
-    static constexpr const char* applicationName = "Lumarex";
     static constexpr const char* credits = "A simple cursor highlighter for presentations";
     static constexpr double creditsScale = 11.0 / 13.0;
 
     explicit AboutDialog(QWidget* parent = nullptr);
-
-    // The application icon (ApplicationIcon) at 256 pixels, or an empty image when there is none.
-    static QPixmap applicationIcon();
 };

@@ -4,15 +4,12 @@
 #include <QImage>
 #include <QList>
 
-// The application icon, drawn from the one SVG artwork in the resources: the About panel, the window and
-// tray icons, and (through the lumarex-icons build tool) the installed hicolor PNGs.
+// The application icon (named product::appId), drawn from the one SVG artwork in the resources: the About
+// panel, the window and tray icons, and (through the lumarex-icons build tool) the installed hicolor PNGs.
 // Thread-safety: image() may be called from any thread once the resources are registered; icon() on the
 // GUI thread.
 class ApplicationIcon {
   public:
-    // The name under which the desktop entry, the installed icons and the metainfo know it.
-    static constexpr const char* name = "example.quorvel.Lumarex";
-
     // The artwork at `size` × `size` pixels; a null image when the artwork is missing.
     static QImage image(int size);
     // Pixmaps at the usual icon sizes, so each place gets a sharp one.

@@ -1,6 +1,6 @@
 #include "app/AutostartEntry.h"
 
-#include "app/ApplicationIcon.h"
+#include "lumarex/Product.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +49,7 @@ QString AutostartEntry::execLine(const QString& program, bool onPath) {
 }
 
 QString AutostartEntry::filePath() const {
-    return QDir(folder_).filePath(QString::fromLatin1(fileName));
+    return QDir(folder_).filePath(QString::fromLatin1(product::appId) + QStringLiteral(".desktop"));
 }
 
 QByteArray AutostartEntry::content() const {
@@ -58,7 +58,7 @@ QByteArray AutostartEntry::content() const {
                       "Name=Lumarex\n"
                       "Comment=Highlights the mouse pointer\n";
     text += "Exec=" + command_.toUtf8() + "\n";
-    text += QByteArray("Icon=") + ApplicationIcon::name + "\n";
+    text += QByteArray("Icon=") + product::appId + "\n";
     text += "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
     return text;

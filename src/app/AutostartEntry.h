@@ -3,14 +3,12 @@
 #include <QByteArray>
 #include <QString>
 
-// "Start at Login": the XDG autostart entry $XDG_CONFIG_HOME/autostart/example.quorvel.Lumarex.desktop,
+// "Start at Login": the XDG autostart entry $XDG_CONFIG_HOME/autostart/<app id>.desktop,
 // which runs `lumarex --background` when the desktop session starts. Whether it is on is read from the
 // file every time it is asked, so it is right after a restart and after the file was edited by hand.
 // Thread-safety: a plain value; the file system is the state.
 class AutostartEntry {
   public:
-    static constexpr const char* fileName = "example.quorvel.Lumarex.desktop";
-
     // `folder` defaults to $XDG_CONFIG_HOME/autostart; `command` to defaultCommand().
     explicit AutostartEntry(QString folder = defaultFolder(), QString command = defaultCommand());
 

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "lumarex/Product.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -52,7 +54,8 @@ const CommandLine::Help& CommandLine::help() {
             {"Other options",
              {{"--version", "print the version and exit"}, {"--help", "print this help and exit"}}},
         },
-        {"Settings are kept in $XDG_CONFIG_HOME/Quorvel/Lumarex.conf (default ~/.config)."},
+        {std::string("Settings are kept in $XDG_CONFIG_HOME/") + product::maker + "/" + product::name +
+         ".conf (default ~/.config)."},
     };
     return text;
 }

@@ -1,8 +1,8 @@
 #include "app/ContentView.h"
 
-#include "app/Maker.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
+#include "lumarex/Product.h"
 #include "platform/AccessibilityTrust.h"
 #include "platform/KeyTranslator.h"
 #include "settings/SettingsView.h"
@@ -66,13 +66,13 @@ ContentView::ContentView(CursorHighlightWindow& overlay, HighlightSettings& sett
 QToolButton* ContentView::makeLink() {
     auto* link = new QToolButton(this);
     link->setObjectName("makerLink");
-    link->setText(QString::fromUtf8(maker::name));
+    link->setText(QString::fromUtf8(product::maker));
     link->setIcon(linkIcon(palette().color(QPalette::ButtonText)));
     link->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     link->setAutoRaise(true);
-    link->setToolTip(QStringLiteral("Visit %1").arg(maker::name));
+    link->setToolTip(QStringLiteral("Visit %1").arg(product::maker));
     link->setCursor(Qt::PointingHandCursor);
-    connect(link, &QToolButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(maker::webSite)); });
+    connect(link, &QToolButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(product::webSite)); });
     return link;
 }
 

@@ -1,6 +1,7 @@
 #include "app/ManualPage.h"
 
 #include "app/CommandLine.h"
+#include "lumarex/Product.h"
 
 std::string ManualPage::escape(const std::string& text) {
     std::string out;
@@ -50,7 +51,7 @@ std::string ManualPage::render(const std::string& version, const std::string& da
     page += ".SH FILES\n";
     for (size_t i = 0; i < help.notes.size(); ++i)
         page += (i > 0 ? ".PP\n" : "") + escape(help.notes[i]) + "\n";
-    page += ".TP\n.I $XDG_CONFIG_HOME/autostart/example.quorvel.Lumarex.desktop\n"
+    page += ".TP\n.I $XDG_CONFIG_HOME/autostart/" + escape(product::appId) + ".desktop\n" +
             "the entry that \\(lqStart at Login\\(rq writes\n"
             ".TP\n.I $XDG_RUNTIME_DIR/lumarex\\-UID\\-DISPLAY\n"
             "the socket through which the options above reach the running Lumarex\n";

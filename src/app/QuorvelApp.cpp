@@ -9,6 +9,7 @@
 #include "app/InstanceChannel.h"
 #include "app/TrayIcon.h"
 #include "highlight/CursorHighlightWindow.h"
+#include "lumarex/Product.h"
 #include "updates/CheckForUpdatesView.h"
 #include "updates/SoftwareUpdater.h"
 #include "updates/UpdateUserDriver.h"
@@ -32,7 +33,7 @@ QuorvelApp::QuorvelApp(CursorHighlightWindow& overlay, HighlightSettings& settin
       autostart_(std::make_unique<AutostartEntry>(autostart)) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ApplicationIcon::icon());
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(ApplicationIcon::name));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(product::appId));
     // The updater starts with the application, before any window exists.
     updater_ = std::make_unique<SoftwareUpdater>(UpdaterDelegate::shared());
     updater_->start();
@@ -50,7 +51,8 @@ QuorvelApp::~QuorvelApp() {
 void QuorvelApp::buildMenu() {
     applicationMenu_ = mainWindow_->menuBar()->addMenu(QStringLiteral("&Lumarex"));
     applicationMenu_->setObjectName("applicationMenu");
-    aboutAction_ = applicationMenu_->addAction(QStringLiteral("About Quorvel"));
+    aboutAction_ =
+        applicationMenu_->addAction(QStringLiteral("About %1").arg(QString::fromUtf8(product::maker)));
     aboutAction_->setObjectName("aboutAction");
     aboutAction_->setMenuRole(QAction::NoRole);
     connect(aboutAction_, &QAction::triggered, this, &QuorvelApp::showAboutPanel);

@@ -1,4 +1,5 @@
 #include "analytics/Analytics.h"
+#include "app/AnalyticsReporting.h"
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/ContentView.h"
@@ -8,9 +9,11 @@
 #include "app/TerminationSignals.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "highlight/HighlightSettings.h"
+#include "lumarex/Product.h"
 #include "platform/DesktopPlatform.h"
 #include "platform/HighlightOverlay.h"
 #include "platform/PlatformFactory.h"
+#include "settings/SettingsView.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -23,9 +26,9 @@
 namespace {
 
 void setApplicationIdentity() {
-    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
-    QCoreApplication::setApplicationName(QStringLiteral("Lumarex"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LUMAREX_VERSION));
+    QCoreApplication::setOrganizationName(QString::fromUtf8(product::maker));
+    QCoreApplication::setApplicationName(QString::fromUtf8(product::name));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(product::version));
 }
 
 int sendToRunningInstance(int argc, char** argv, const std::string& command) {
@@ -62,7 +65,7 @@ int main(int argc, char** argv) {
         std::fputs(CommandLine::usage().c_str(), stdout);
         return 0;
     case CommandLine::Action::Version:
-        std::printf("Lumarex %s\n", LUMAREX_VERSION);
+        std::printf("%s %s\n", product::name, product::version);
         return 0;
     case CommandLine::Action::Send:
         if (unusable())
@@ -111,10 +114,12 @@ int main(int argc, char** argv) {
         auto delegatePlatform = AppDelegate::standardPlatform(*desktop);
         delegatePlatform.reportLaunch = [] { Analytics::shared().track("app launched"); };
         AppDelegate delegate(settings, overlay, std::move(delegatePlatform));
+        AnalyticsReporting reporting;
         QuorvelApp quorvel(overlay, settings, desktop->trust(), desktop->keyTranslator());
         // Only the toolbar button reports; the shortcut and the command line toggle silently.
         QObject::connect(quorvel.mainWindow(), &ContentView::highlightButtonClicked,
                          [] { Analytics::shared().track("highlightButton clicked"); });
+        quorvel.mainWindow()->settingsView()->setUsageReporting(&reporting);
         quorvel.setDelegate(&delegate);
         quorvel.start(std::move(claim.socket), !commandLine.background);
         status = app.exec();

@@ -1,5 +1,7 @@
 #include "highlight/HighlightSettings.h"
 
+#include "lumarex/Product.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,9 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr auto kOrganization = "Quorvel";
-constexpr auto kApplication = "Lumarex";
 
 constexpr auto kToggleShortcutKey = "toggleShortcut";
 constexpr auto kBaseColorKey = "baseColor";
@@ -89,7 +88,7 @@ int componentByte(quint16 component16) {
 
 HighlightSettings& HighlightSettings::shared() {
     static HighlightSettings* const instance = [] {
-        const QSettings native(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication);
+        const QSettings native(QSettings::NativeFormat, QSettings::UserScope, product::maker, product::name);
         return new HighlightSettings(native.fileName());
     }();
     return *instance;

@@ -1,11 +1,13 @@
 #include "settings/SettingsView.h"
 
-#include "app/Maker.h"
 #include "highlight/HighlightSettings.h"
+#include "lumarex/Product.h"
 #include "platform/AccessibilityTrust.h"
 #include "settings/KeyboardShortcutRecorder.h"
+#include "settings/UsageReporting.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -76,6 +78,14 @@ void makeSecondary(QLabel* label) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
     label->setPalette(palette);
+}
+
+// Small text in the secondary colour, under the control it explains.
+void makeCaption(QLabel* label) {
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    label->setFont(font);
+    makeSecondary(label);
 }
 
 QFrame* section(const QString& name, QWidget* parent, bool separated = true) {
@@ -183,6 +193,7 @@ SettingsView::SettingsView(HighlightSettings& settings, AccessibilityTrust& trus
     layout->addWidget(makeCircleSection(true));
     layout->addWidget(makeShortcutSection(translator));
     layout->addWidget(makeFooterSection());
+    layout->addWidget(makeUsageReportingSection());
     layout->addStretch(1);
     // The recorder's button takes the width of its title.
     connect(&settings_, &HighlightSettings::toggleShortcutChanged, this,
@@ -248,10 +259,7 @@ QWidget* SettingsView::makeShortcutSection(KeyTranslator& translator) {
     grant->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     texts->addWidget(grant);
     auto* only = new QLabel(QStringLiteral("Only required for keyboard shortcuts"), accessibilityWarning_);
-    QFont caption = only->font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
-    only->setFont(caption);
-    makeSecondary(only);
+    makeCaption(only);
     texts->addWidget(only);
     row->addLayout(texts);
     row->addStretch(1);
@@ -280,11 +288,78 @@ QWidget* SettingsView::makeFooterSection() {
     version->setObjectName("versionLabel");
     row->addWidget(version, 0, Qt::AlignVCenter);
     row->addStretch(1);
-    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(maker::name), frame);
+    auto* rights = new QLabel(QStringLiteral("© 2026 %1").arg(product::maker), frame);
     rights->setObjectName("copyrightLabel");
     row->addWidget(rights, 0, Qt::AlignVCenter);
     column->addLayout(row);
     return frame;
+}
+
+QWidget* SettingsView::makeUsageReportingSection() {
+    usageSection_ = section(QStringLiteral("usageReportingSection"), this);
+    auto* column = new QVBoxLayout(usageSection_);
+    column->addWidget(headline(QStringLiteral("Usage Reporting"), usageSection_));
+    usageCheckBox_ = new QCheckBox(QStringLiteral("Send anonymous usage reports"), usageSection_);
+    usageCheckBox_->setObjectName("usageReportingCheckBox");
+    // clicked, not toggled: only the user's choice is passed on, never the box following the state.
+    connect(usageCheckBox_, &QCheckBox::clicked, this, &SettingsView::chooseUsageReporting);
+    column->addWidget(usageCheckBox_);
+    usageCaption_ = new QLabel(usageSection_);
+    usageCaption_->setObjectName("usageReportingCaption");
+    usageCaption_->setWordWrap(true);
+    usageCaption_->setTextFormat(Qt::RichText);
+    usageCaption_->setOpenExternalLinks(true);
+    makeCaption(usageCaption_);
+    column->addWidget(usageCaption_);
+    usageNotSaved_ =
+        new QLabel(QStringLiteral("Lumarex could not save this choice: it holds only until Lumarex quits."),
+                   usageSection_);
+    usageNotSaved_->setObjectName("usageReportingNotSaved");
+    usageNotSaved_->setWordWrap(true);
+    usageNotSaved_->hide();
+    column->addWidget(usageNotSaved_);
+    usageSection_->hide();
+    return usageSection_;
+}
+
+void SettingsView::setUsageReporting(UsageReporting* reporting) {
+    usageReporting_ = reporting;
+    ++usageChoice_; // answers to choices made through an earlier one no longer count
+    usageNotSaved_->hide();
+    usageSection_->setVisible(reporting != nullptr);
+    showUsageReporting();
+    scheduleGeometryReport();
+}
+
+void SettingsView::showUsageReporting() {
+    const bool switchable = usageReporting_ && usageReporting_->isSwitchable();
+    usageCheckBox_->setEnabled(switchable);
+    usageCheckBox_->setChecked(switchable && usageReporting_->isEnabled());
+    // The README as published on the maker's site, at its section on usage reports.
+    const QString details =
+        QStringLiteral(" <a href=\"%1/lumarex/#usage-reporting\">Details</a>").arg(product::webSite);
+    usageCaption_->setText((switchable
+                                ? QStringLiteral("Sent each minute: starts and Highlight Cursor presses.")
+                                : QStringLiteral("Switched off by DO_NOT_TRACK in the environment.")) +
+                           details);
+    std::printf("Send anonymous usage reports: %s%s\n", usageCheckBox_->isChecked() ? "ticked" : "unticked",
+                usageCheckBox_->isEnabled() ? "" : ", disabled");
+    std::fflush(stdout);
+}
+
+void SettingsView::chooseUsageReporting(bool enabled) {
+    if (!usageReporting_)
+        return;
+    const int choice = ++usageChoice_;
+    usageReporting_->setEnabled(enabled, [view = QPointer(this), choice](bool stored) {
+        if (!view || choice != view->usageChoice_)
+            return;
+        view->showUsageReporting();
+        view->usageNotSaved_->setVisible(!stored);
+        if (!stored)
+            std::fprintf(stderr, "lumarex: the choice about usage reports could not be saved\n");
+        view->scheduleGeometryReport();
+    });
 }
 
 QString SettingsView::versionText(const QString& version) {

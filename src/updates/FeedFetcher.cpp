@@ -1,132 +1,174 @@
 #include "FeedFetcher.h"
 
-#include <QCoreApplication>
+#include <QMetaObject>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
-#include <curl/curl.h>
-
-#include <memory>
-#include <mutex>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
-struct EasyHandleDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
+// The reply holds at most this much unread, so a huge answer cannot fill memory before it is refused.
+constexpr qint64 readBufferBytes = 256 * 1024;
 
-struct Transfer {
-    QByteArray body;
-    std::size_t maxBytes = 0;
-    bool tooLarge = false;
-    const std::atomic<bool>* cancel = nullptr;
-};
-
-size_t writeBody(char* data, size_t size, size_t count, void* userData) {
-    auto* transfer = static_cast<Transfer*>(userData);
-    const size_t bytes = size * count;
-    if (transfer->body.size() + bytes > transfer->maxBytes) {
-        transfer->tooLarge = true;
-        return 0; // makes curl stop with CURLE_WRITE_ERROR
-    }
-    transfer->body.append(data, static_cast<qsizetype>(bytes));
-    return bytes;
-}
-
-int onProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* transfer = static_cast<const Transfer*>(userData);
-    return transfer->cancel->load(std::memory_order_relaxed) ? 1 : 0;
-}
-
-QString tr(const char* text) {
-    return QCoreApplication::translate("FeedFetcher", text);
-}
-
-void ensureCurlInitialised() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+bool isWebScheme(const QString& scheme) {
+    return scheme == u"https" || scheme == u"http";
 }
 
 } // namespace
 
-FeedFetcher::Response FeedFetcher::fetch(const QUrl& url, const Options& options,
-                                         const std::atomic<bool>& cancel) {
-    Response response;
+FeedFetcher::FeedFetcher(QObject* parent) : QObject(parent) {
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        fail(tr("The update feed could not be fetched: no complete answer within %1 seconds.")
+                 .arg(double(options_.timeout.count()) / 1000.0));
+    });
+}
+
+FeedFetcher::~FeedFetcher() {
+    abort();
+}
+
+void FeedFetcher::fetch(const QUrl& url, const Options& options) {
+    abort();
+    options_ = options;
+    redirects_ = 0;
+
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != u"https" && scheme != u"http")) {
-        response.error = tr("The update feed address is not a web address: “%1”.").arg(url.toDisplayString());
-        return response;
-    }
-
-    ensureCurlInitialised();
-    EasyHandle easy(curl_easy_init());
-    if (!easy) {
-        response.error = tr("Could not start a network request.");
-        return response;
-    }
-    CURL* h = easy.get();
-
-    Transfer transfer;
-    transfer.maxBytes = options.maxBytes;
-    transfer.cancel = &cancel;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    const QByteArray urlBytes = url.toEncoded();
-    const QByteArray caBundle = options.caBundlePath.toLocal8Bit();
-    const QByteArray userAgent = options.userAgent.toUtf8();
     // An https feed may only lead to https addresses; a plain-http one (diagnostics, tests) to either.
-    const char* protocols = scheme == u"https" ? "https" : "http,https";
+    httpsOnly_ = scheme == u"https";
+    if (!url.isValid() || url.host().isEmpty() || !isWebScheme(scheme)) {
+        fail(tr("The update feed address is not a web address: “%1”.").arg(url.toDisplayString()));
+        return;
+    }
 
-    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!caBundle.isEmpty())
-        curl_easy_setopt(h, CURLOPT_CAINFO, caBundle.constData());
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.timeout.count()));
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // no SIGALRM from the resolver on a worker thread
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes));
-    if (!userAgent.isEmpty())
-        curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.constData());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-
-    const CURLcode code = curl_easy_perform(h);
-
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    response.httpStatus = status;
-    char* effectiveUrl = nullptr;
-    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effectiveUrl) == CURLE_OK && effectiveUrl)
-        response.finalUrl = QUrl::fromEncoded(effectiveUrl);
-
-    if (code != CURLE_OK) {
-        if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-            response.error = tr("The update feed is larger than %1 bytes.").arg(options.maxBytes);
-        } else if (code == CURLE_UNSUPPORTED_PROTOCOL && response.finalUrl != url) {
-            response.error = tr("The update server redirected to “%1”, which is not an https address.")
-                                 .arg(response.finalUrl.toDisplayString());
-        } else if (code == CURLE_ABORTED_BY_CALLBACK) {
-            response.error = tr("The update check was cancelled.");
-        } else {
-            const QString detail =
-                errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
-            response.error = tr("The update feed could not be fetched: %1").arg(detail);
+    tls_ = QSslConfiguration::defaultConfiguration();
+    tls_.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!options.caBundlePath.isEmpty()) {
+        const QList<QSslCertificate> extra = QSslCertificate::fromPath(options.caBundlePath, QSsl::Pem);
+        if (extra.isEmpty()) {
+            fail(tr("The update feed could not be fetched: the CA bundle “%1” holds no certificate that "
+                    "could be read.")
+                     .arg(options.caBundlePath));
+            return;
         }
-        return response;
+        // Naming trust anchors ends the on-demand loading of the system's, so both are listed.
+        tls_.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
     }
-    if (status < 200 || status > 299) {
-        response.error = tr("The update server answered with HTTP status %1.").arg(status);
-        return response;
+    deadline_.start(options.timeout);
+    get(url);
+}
+
+void FeedFetcher::abort() {
+    ++generation_;
+    deadline_.stop();
+    dropReply();
+}
+
+void FeedFetcher::get(const QUrl& url) {
+    body_.clear();
+    QNetworkRequest request(url);
+    request.setSslConfiguration(tls_);
+    // Redirects are followed here, one request at a time, so the scheme rule and the limit hold exactly.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (!options_.userAgent.isEmpty())
+        request.setHeader(QNetworkRequest::UserAgentHeader, options_.userAgent);
+
+    reply_ = network_.get(request);
+    reply_->setReadBufferSize(std::min<qint64>(readBufferBytes, qint64(options_.maxBytes) + 1));
+    connect(reply_, &QNetworkReply::metaDataChanged, this, &FeedFetcher::checkLength);
+    connect(reply_, &QNetworkReply::readyRead, this, &FeedFetcher::readBody);
+    connect(reply_, &QNetworkReply::finished, this, &FeedFetcher::complete);
+}
+
+void FeedFetcher::dropReply() {
+    if (!reply_)
+        return;
+    QNetworkReply* reply = std::exchange(reply_, nullptr);
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+}
+
+void FeedFetcher::checkLength() {
+    bool known = false;
+    const qulonglong length = reply_->header(QNetworkRequest::ContentLengthHeader).toULongLong(&known);
+    if (known && length > options_.maxBytes)
+        fail(tr("The update feed is larger than %1 bytes.").arg(options_.maxBytes));
+}
+
+void FeedFetcher::readBody() {
+    body_ += reply_->readAll();
+    if (std::size_t(body_.size()) > options_.maxBytes)
+        fail(tr("The update feed is larger than %1 bytes.").arg(options_.maxBytes));
+}
+
+void FeedFetcher::complete() {
+    readBody();
+    if (!reply_)
+        return; // refused as too large
+    const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QUrl target = reply_->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (status >= 300 && status <= 399 && target.isValid()) {
+        followRedirect(reply_->url().resolved(target));
+        return;
     }
-    response.ok = true;
-    response.body = std::move(transfer.body);
-    return response;
+    const QNetworkReply::NetworkError error = reply_->error();
+    // Codes below the content range mean no usable answer came (refused, TLS, time-out).
+    const bool answered = error == QNetworkReply::NoError || error >= QNetworkReply::ContentAccessDenied;
+    if (answered && status != 0 && (status < 200 || status > 299)) {
+        fail(tr("The update server answered with HTTP status %1.").arg(status));
+    } else if (error != QNetworkReply::NoError) {
+        fail(tr("The update feed could not be fetched: %1").arg(reply_->errorString()));
+    } else {
+        Response response;
+        response.ok = true;
+        response.httpStatus = status;
+        response.finalUrl = reply_->url();
+        response.body = std::move(body_);
+        report(std::move(response));
+    }
+}
+
+void FeedFetcher::followRedirect(const QUrl& target) {
+    const QString scheme = target.scheme().toLower();
+    if (httpsOnly_ ? scheme != u"https" : !isWebScheme(scheme)) {
+        fail(tr("The update server redirected to “%1”, which is not an https address.")
+                 .arg(target.toDisplayString()));
+        return;
+    }
+    if (++redirects_ > options_.maxRedirects) {
+        fail(tr("The update feed could not be fetched: more than %1 redirects.").arg(options_.maxRedirects));
+        return;
+    }
+    dropReply();
+    get(target);
+}
+
+void FeedFetcher::fail(const QString& error) {
+    Response response;
+    if (reply_) {
+        response.httpStatus = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        response.finalUrl = reply_->url();
+    }
+    response.error = error;
+    report(std::move(response));
+}
+
+void FeedFetcher::report(Response response) {
+    abort();
+    body_.clear();
+    // An update check is rare: no connection stays open to the update server in between.
+    network_.clearConnectionCache();
+    QMetaObject::invokeMethod(
+        this,
+        [this, response = std::move(response), generation = generation_] {
+            if (generation == generation_)
+                emit finished(response);
+        },
+        Qt::QueuedConnection);
 }

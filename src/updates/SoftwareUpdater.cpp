@@ -4,7 +4,6 @@
 #include "UpdaterDelegate.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QUrl>
 
 SoftwareUpdater::Options SoftwareUpdater::Options::fromEnvironment() {
@@ -18,13 +17,11 @@ SoftwareUpdater::SoftwareUpdater(const UpdaterDelegate& delegate,
                                  QObject* parent)
     : QObject(parent), delegate_(delegate),
       userDriver_(userDriver ? std::move(userDriver) : std::make_unique<DialogUserDriver>()),
-      options_(std::move(options)) {}
-
-SoftwareUpdater::~SoftwareUpdater() {
-    cancel_ = true;
-    joinWorker();
-    // An outcome the worker queued just before finishing is discarded with this object's posted events.
+      options_(std::move(options)) {
+    connect(&fetcher_, &FeedFetcher::finished, this, &SoftwareUpdater::finishCheck);
 }
+
+SoftwareUpdater::~SoftwareUpdater() = default;
 
 void SoftwareUpdater::start() {
     if (started_)
@@ -38,29 +35,20 @@ void SoftwareUpdater::checkForUpdates() {
         return;
     checking_ = true;
     setCanCheck(false);
-    joinWorker(); // the previous check's thread has already delivered its outcome
 
     const QUrl feedUrl(delegate_.feedURLStringForUpdater(this), QUrl::StrictMode);
-    const QString currentVersion =
+    checkedVersion_ =
         options_.currentVersion.isEmpty() ? QCoreApplication::applicationVersion() : options_.currentVersion;
     FeedFetcher::Options fetchOptions = options_.fetch;
     if (fetchOptions.userAgent.isEmpty())
-        fetchOptions.userAgent = QCoreApplication::applicationName() + u'/' + currentVersion;
-
-    cancel_ = false;
-    worker_ = std::thread([this, feedUrl, currentVersion, fetchOptions] {
-        const FeedFetcher::Response response = FeedFetcher::fetch(feedUrl, fetchOptions, cancel_);
-        const UpdateCheckOutcome outcome =
-            response.ok ? UpdateCheckOutcome::fromFeed(response.body, response.finalUrl, currentVersion)
-                        : UpdateCheckOutcome::failed(response.error, currentVersion);
-        // Queued to this object: if it is destroyed first, the event is dropped with it.
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { finishCheck(outcome); }, Qt::QueuedConnection);
-    });
+        fetchOptions.userAgent = QCoreApplication::applicationName() + u'/' + checkedVersion_;
+    fetcher_.fetch(feedUrl, fetchOptions);
 }
 
-void SoftwareUpdater::finishCheck(const UpdateCheckOutcome& outcome) {
-    joinWorker();
+void SoftwareUpdater::finishCheck(const FeedFetcher::Response& response) {
+    const UpdateCheckOutcome outcome =
+        response.ok ? UpdateCheckOutcome::fromFeed(response.body, response.finalUrl, checkedVersion_)
+                    : UpdateCheckOutcome::failed(response.error, checkedVersion_);
     checking_ = false;
     // Idle again before the outcome is shown, so a driver that runs a nested event loop sees a
     // consistent state.
@@ -73,9 +61,4 @@ void SoftwareUpdater::setCanCheck(bool value) {
         return;
     canCheck_ = value;
     emit canCheckForUpdatesChanged(value);
-}
-
-void SoftwareUpdater::joinWorker() {
-    if (worker_.joinable())
-        worker_.join();
 }

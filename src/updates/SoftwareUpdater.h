@@ -6,18 +6,15 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
-#include <chrono>
 #include <memory>
-#include <thread>
 
 class UpdateUserDriver;
 class UpdaterDelegate;
 
-// Checks the appcast feed on request: fetches it on a worker thread of its own, compares the newest
+// Checks the appcast feed on request: fetches it without blocking the event loop, compares the newest
 // release with the running version and shows exactly one outcome through its user driver.
 // `canCheckForUpdates` is false until start() and while a check runs.
-// Thread-safety: GUI thread only; results come back to it queued.
+// Thread-safety: GUI thread only.
 class SoftwareUpdater : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
@@ -35,7 +32,7 @@ class SoftwareUpdater : public QObject {
     explicit SoftwareUpdater(const UpdaterDelegate& delegate,
                              std::unique_ptr<UpdateUserDriver> userDriver = nullptr,
                              Options options = Options::fromEnvironment(), QObject* parent = nullptr);
-    // Cancels a running check and waits for its thread (about a second at most); its outcome is dropped.
+    // Cancels a running check; its outcome is dropped.
     ~SoftwareUpdater() override;
 
     SoftwareUpdater(const SoftwareUpdater&) = delete;
@@ -56,8 +53,7 @@ class SoftwareUpdater : public QObject {
 
   private:
     void setCanCheck(bool value);
-    void finishCheck(const UpdateCheckOutcome& outcome);
-    void joinWorker();
+    void finishCheck(const FeedFetcher::Response& response);
 
     const UpdaterDelegate& delegate_;
     std::unique_ptr<UpdateUserDriver> userDriver_;
@@ -65,6 +61,6 @@ class SoftwareUpdater : public QObject {
     bool started_ = false;
     bool checking_ = false;
     bool canCheck_ = false;
-    std::atomic<bool> cancel_{false};
-    std::thread worker_;
+    QString checkedVersion_; // the running version the current check compares with
+    FeedFetcher fetcher_;
 };

@@ -1,6 +1,6 @@
 #include "UpdaterDelegate.h"
 
-#include "app/Maker.h"
+#include "lumarex/Product.h"
 
 #include <QtGlobal>
 
@@ -8,7 +8,7 @@ namespace {
 
 QString feedUrlFromEnvironment() {
     const QString overridden = qEnvironmentVariable("LUMAREX_UPDATE_FEED_URL").trimmed();
-    return overridden.isEmpty() ? QString::fromUtf8(maker::updateFeed) : overridden;
+    return overridden.isEmpty() ? QString::fromUtf8(product::updateFeed) : overridden;
 }
 
 } // namespace

@@ -6,9 +6,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "support/ReadOnlyFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 namespace {
 
@@ -114,15 +115,14 @@ TEST_F(AutostartEntryTest, AnEntryThatCannotBeWrittenOrRemovedIsNamed) {
 }
 
 TEST_F(AutostartEntryTest, AReadOnlyFolderIsNamed) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders; the two tests above cover the failure path";
-    ASSERT_TRUE(QDir().mkpath(folder()));
-    QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner);
+    testsupport::ReadOnlyFolder readOnly(folder().toStdString());
+    if (!readOnly.unavailable().empty())
+        GTEST_SKIP() << readOnly.unavailable();
+    ASSERT_TRUE(readOnly.seal());
     QString error;
     EXPECT_FALSE(entry().setEnabled(true, &error));
     EXPECT_TRUE(error.endsWith(QStringLiteral("the folder %1 is read-only").arg(folder())))
         << error.toStdString();
-    QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST_F(AutostartEntryTest, TheFolderFollowsXdgConfigHome) {

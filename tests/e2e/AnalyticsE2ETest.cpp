@@ -1,10 +1,13 @@
 // Usage reporting of the real program: its two events reach a loopback HTTPS collector, a failing or
-// hanging collector loses nothing, quitting does not wait for it, and DO_NOT_TRACK sends nothing.
+// hanging collector loses nothing, quitting does not wait for it, the settings' switch and DO_NOT_TRACK
+// send nothing.
 #include "e2e/SettingsSession.h"
 
 #include "Collector.h"
 
 #include "client/JSONHandler.h"
+#include "lumarex/Product.h"
+#include "support/ReadOnlyFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +94,7 @@ TEST_F(AnalyticsE2ETest, LaunchAndEveryPressOfTheButtonReachTheCollector) {
     EXPECT_EQ(launched.event, "app launched");
     EXPECT_EQ(textAt(launched.properties, "token"), projectToken);
     EXPECT_EQ(textAt(launched.properties, "$os"), "Linux");
-    EXPECT_EQ(textAt(launched.properties, "$app_version_string"), LUMAREX_VERSION_TEXT);
+    EXPECT_EQ(textAt(launched.properties, "$app_version_string"), product::version);
     EXPECT_EQ(textAt(launched.properties, "distinct_id").rfind("$device:", 0), 0u);
     EXPECT_TRUE(launched.properties.count("$screen_width"));
     EXPECT_TRUE(launched.properties.count("time"));
@@ -154,10 +157,66 @@ INSTANTIATE_TEST_SUITE_P(QuitOrKill, EndingWhileSending, ::testing::Values("--qu
                              return std::string(info.param) == "--quit" ? "Quit" : "Kill";
                          });
 
+// Presses while the box is unticked are neither sent nor kept for later: once it is ticked again, only
+// what comes after reaches the collector.
+TEST_F(AnalyticsE2ETest, UntickingTheBoxStopsReportsAcrossARestartUntilItIsTickedAgain) {
+    const std::string box = "usageReportingCheckBox";
+    const std::string line = "Send anonymous usage reports: ";
+    session.launch(reporting());
+    ASSERT_TRUE(session.app().waitForLine(line + "ticked", 10s)) << session.app().stdoutText();
+    ASSERT_TRUE(waitForEvents("app launched", 1));
+    session.clickOn(box);
+    ASSERT_TRUE(session.app().waitForLine(line + "unticked", 10s)) << session.app().stdoutText();
+    for (int i = 0; i < 3; ++i)
+        session.clickOn("highlightButton");
+    EXPECT_EQ(session.control("--quit").status.code, 0);
+    ASSERT_TRUE(session.app().waitForExit(10s));
+
+    session.launch(reporting());
+    ASSERT_TRUE(session.app().waitForLine(line + "unticked", 10s)) << session.app().stdoutText();
+    session.clickOn("highlightButton");
+    session.clickOn(box);
+    ASSERT_TRUE(session.app().waitForLine(line + "ticked", 10s)) << session.app().stdoutText();
+    session.clickOn("highlightButton");
+    ASSERT_TRUE(waitForEvents("highlightButton clicked", 1));
+    // Anything queued while unticked is older than that press, so it would have been sent with it.
+    const auto events = delivered(collector);
+    EXPECT_EQ(countOf(events, "highlightButton clicked"), 1u);
+    EXPECT_EQ(countOf(events, "app launched"), 1u) << "the second launch came while unticked";
+    EXPECT_EQ(countOf(events, "$opt_in"), 1u);
+    EXPECT_EQ(events.size(), 3u);
+    EXPECT_EQ(session.app().stderrText().find("could not be saved"), std::string::npos);
+}
+
+// With a configuration folder that cannot be written, unticking still stops reports for this run, and the
+// program says that the choice could not be saved.
+TEST_F(AnalyticsE2ETest, AnUnsavableChoiceHoldsForThisRunAndIsSaid) {
+    const std::string line = "Send anonymous usage reports: ";
+    testsupport::ReadOnlyFolder folder(session.sandbox().configHome());
+    if (!folder.unavailable().empty())
+        GTEST_SKIP() << folder.unavailable();
+    ASSERT_TRUE(folder.seal());
+    session.launch(reporting());
+    ASSERT_TRUE(waitForEvents("app launched", 1));
+    session.clickOn("usageReportingCheckBox");
+    ASSERT_TRUE(session.app().waitForLine(line + "unticked", 10s)) << session.app().stdoutText();
+    EXPECT_TRUE(session.app().waitForStderr("the choice about usage reports could not be saved", 10s))
+        << session.app().stderrText();
+    session.clickOn("highlightButton");
+    session.clickOn("usageReportingCheckBox");
+    ASSERT_TRUE(session.app().waitForLine(line + "ticked", 10s, 2)) << session.app().stdoutText();
+    session.clickOn("highlightButton");
+    ASSERT_TRUE(waitForEvents("highlightButton clicked", 1));
+    EXPECT_EQ(countOf(delivered(collector), "highlightButton clicked"), 1u) << "the unticked press was kept";
+}
+
 TEST_F(AnalyticsE2ETest, DoNotTrackWritesAndSendsNothing) {
     auto optedOut = reporting();
     optedOut["DO_NOT_TRACK"] = "1";
     session.launch(optedOut);
+    EXPECT_TRUE(session.app().waitForLine("Send anonymous usage reports: unticked, disabled", 10s))
+        << session.app().stdoutText();
+    session.clickOn("usageReportingCheckBox");
     session.clickOn("highlightButton");
     session.clickOn("highlightButton");
     EXPECT_EQ(session.control("--quit").status.code, 0);

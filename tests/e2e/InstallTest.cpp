@@ -4,6 +4,8 @@
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
+#include "lumarex/Product.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,7 +18,8 @@ using namespace testsupport;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const std::string appId = "example.quorvel.Lumarex";
+const std::string appId = product::appId;
+const std::string version = product::version;
 
 Environment plainEnvironment() {
     Environment env;
@@ -82,8 +85,8 @@ TEST_F(InstallTest, LaysOutTheProgramAndItsDesktopFiles) {
     const fs::path program = prefix->path() / "bin" / "lumarex";
     ASSERT_TRUE(fs::exists(program));
     EXPECT_NE(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::none);
-    const auto version = AppProcess::run(program.string(), {"--version"}, plainEnvironment());
-    EXPECT_EQ(version.out, std::string("Lumarex ") + LUMAREX_VERSION_TEXT + "\n");
+    const auto printed = AppProcess::run(program.string(), {"--version"}, plainEnvironment());
+    EXPECT_EQ(printed.out, std::string(product::name) + " " + version + "\n");
     for (const fs::path& file :
          {share() / "applications" / (appId + ".desktop"), share() / "metainfo" / (appId + ".metainfo.xml"),
           share() / "icons/hicolor/scalable/apps" / (appId + ".svg"), share() / "man/man1/lumarex.1.gz"})
@@ -96,11 +99,11 @@ TEST_F(InstallTest, DesktopEntryIsValidAndRunsLumarex) {
     EXPECT_TRUE(validated.status.ok()) << validated.out << validated.err;
     EXPECT_EQ(validated.out, "") << "no warnings or hints either";
     const std::string text = readFile(entry);
-    for (const char* line :
-         {"\nExec=lumarex\n", "\nIcon=example.quorvel.Lumarex\n", "\nCategories=Utility;",
-          "\nKeywords=", "\nActions=ToggleHighlight;Settings;\n",
-          "[Desktop Action ToggleHighlight]\nName=Toggle Highlight\nExec=lumarex --toggle\n",
-          "[Desktop Action Settings]\nName=Settings\nExec=lumarex --settings\n"})
+    for (const std::string& line : std::vector<std::string>{
+             "\nExec=lumarex\n", "\nIcon=" + appId + "\n", "\nCategories=Utility;",
+             "\nKeywords=", "\nActions=ToggleHighlight;Settings;\n",
+             "[Desktop Action ToggleHighlight]\nName=Toggle Highlight\nExec=lumarex --toggle\n",
+             "[Desktop Action Settings]\nName=Settings\nExec=lumarex --settings\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
 }
 
@@ -110,7 +113,7 @@ TEST_F(InstallTest, MetainfoPassesAppstreamValidation) {
     EXPECT_TRUE(validated.status.ok()) << validated.out << validated.err;
     const std::string text = readFile(metainfo);
     for (const std::string& part :
-         {"<id>" + appId + "</id>", std::string("<release version=\"") + LUMAREX_VERSION_TEXT + "\"",
+         {"<id>" + appId + "</id>", "<release version=\"" + version + "\"",
           std::string("<content_rating type=\"oars-1.1\">"), std::string("<screenshot type=\"default\">"),
           "<launchable type=\"desktop-id\">" + appId + ".desktop</launchable>", std::string("<description>")})
         EXPECT_NE(text.find(part), std::string::npos) << part;
@@ -148,25 +151,37 @@ TEST_F(InstallTest, ManualPageRendersWithEveryOptionOfHelp) {
     EXPECT_GE(options, 8);
 }
 
-// `make package`: CPack in a scratch folder, from the same build.
-TEST(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
-    TempDir scratch("lumarex-package");
-    const auto packed = run(
-        LUMAREX_CPACK_COMMAND,
-        {"--config", std::string(LUMAREX_BUILD_DIR) + "/CPackConfig.cmake", "-B", scratch.path().string()},
-        300s);
-    ASSERT_TRUE(packed.status.ok()) << packed.out << packed.err;
-    const auto arch = run("dpkg", {"--print-architecture"});
-    std::string architecture = arch.out.substr(0, arch.out.find('\n'));
-    const fs::path deb =
-        scratch.path() / (std::string("lumarex_") + LUMAREX_VERSION_TEXT + "_" + architecture + ".deb");
-    ASSERT_TRUE(fs::is_regular_file(deb)) << packed.out;
+// `make package`: CPack in a scratch folder, from the same build, once for the tests of this suite.
+class PackageTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        scratch = std::make_unique<TempDir>("lumarex-package");
+        packed = run(LUMAREX_CPACK_COMMAND,
+                     {"--config", std::string(LUMAREX_BUILD_DIR) + "/CPackConfig.cmake", "-B",
+                      scratch->path().string()},
+                     300s);
+        const auto arch = run("dpkg", {"--print-architecture"});
+        const std::string architecture = arch.out.substr(0, arch.out.find('\n'));
+        deb = scratch->path() / ("lumarex_" + version + "_" + architecture + ".deb");
+    }
+    static void TearDownTestSuite() { scratch.reset(); }
 
+    void SetUp() override {
+        ASSERT_TRUE(packed.status.ok()) << packed.out << packed.err;
+        ASSERT_TRUE(fs::is_regular_file(deb)) << packed.out;
+    }
+
+    static inline std::unique_ptr<TempDir> scratch;
+    static inline AppProcess::Result packed;
+    static inline fs::path deb;
+};
+
+TEST_F(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
     const auto fields =
         run("dpkg-deb", {"--field", deb.string(), "Package", "Version", "Architecture", "Depends"});
     ASSERT_TRUE(fields.status.ok()) << fields.err;
     EXPECT_NE(fields.out.find("Package: lumarex\n"), std::string::npos) << fields.out;
-    EXPECT_NE(fields.out.find(std::string("Version: ") + LUMAREX_VERSION_TEXT + "\n"), std::string::npos);
+    EXPECT_NE(fields.out.find("Version: " + version + "\n"), std::string::npos);
     for (const char* library : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libqt6svg6",
                                 "libx11-6", "libxi6"})
         EXPECT_NE(fields.out.find(library), std::string::npos) << library << " not in " << fields.out;
@@ -188,6 +203,13 @@ TEST(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
     for (const std::string& path : expected)
         EXPECT_NE(contents.out.find(" " + path + "\n"), std::string::npos) << path;
     EXPECT_EQ(contents.out.find("gtest"), std::string::npos) << "no test files in the package";
+}
+
+// What a Debian maintainer would check first: not one error or warning (informational tags aside).
+TEST_F(PackageTest, LintianFindsNoErrorOrWarning) {
+    const auto judged = run("lintian", {"--fail-on", "error,warning", deb.string()}, 300s);
+    EXPECT_TRUE(judged.status.ok()) << judged.out << judged.err;
+    EXPECT_EQ(judged.out, "") << "lintian's tags";
 }
 
 } // namespace

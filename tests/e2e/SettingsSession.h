@@ -38,10 +38,13 @@ struct Rect {
 class SettingsSession {
   public:
     static inline const testsupport::Rgb grey = testsupport::Rgb::fromHex(0x808080);
+    // Tall enough for free background below the whole settings window.
+    static constexpr int screenHeight = 1024;
 
     SettingsSession() {
         testsupport::XvfbServer::Options options;
         options.compositor = true;
+        options.screen = "1280x" + std::to_string(screenHeight) + "x24";
         server_ = std::make_unique<testsupport::XvfbServer>(options);
         connection_ = std::make_unique<testsupport::XConnection>(server_->displayName());
         // Mapped before the program, so its windows stack above it.

@@ -35,7 +35,7 @@ TEST(SettingsViewE2ETest, SizeSliderDragResizesTheVisibleCircle) {
     const Rect window = session.at("window");
     // Below the window, over the grey background; the slider follows the pointer's x alone.
     const int freeY = window.y + window.height + 80;
-    ASSERT_LT(freeY + 60, 800);
+    ASSERT_LT(freeY + 60, SettingsSession::screenHeight);
 
     session.input().move(handle.centerX(), handle.centerY());
     // Where the circle appears, it has the stored default size.

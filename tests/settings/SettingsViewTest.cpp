@@ -4,7 +4,9 @@
 #include "platform/AccessibilityTrust.h"
 #include "platform/x11/X11KeyTranslator.h"
 #include "settings/KeyboardShortcutRecorder.h"
+#include "settings/UsageReporting.h"
 
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QLabel>
 #include <QMainWindow>
@@ -17,6 +19,8 @@
 #include "support/ReadOnlyFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <deque>
 
 namespace {
 
@@ -37,6 +41,26 @@ class FakeTrust : public AccessibilityTrust {
     bool grantOnPrompt = false;
     int queries = 0;
     int prompts = 0;
+};
+
+// Reporting as the client does it: each choice takes effect in order, later, and is then answered.
+class FakeReporting : public UsageReporting {
+  public:
+    bool isSwitchable() const override { return switchable; }
+    bool isEnabled() const override { return enabled; }
+    void setEnabled(bool on, std::function<void(bool)> done) override {
+        queued.push_back({on, std::move(done)});
+    }
+    // Carries out the oldest queued choice and answers it.
+    void answer(bool stored) {
+        auto [on, done] = std::move(queued.front());
+        queued.pop_front();
+        enabled = on;
+        done(stored);
+    }
+    bool switchable = true;
+    bool enabled = true;
+    std::deque<std::pair<bool, std::function<void(bool)>>> queued;
 };
 
 class SettingsViewTest : public ::testing::Test {
@@ -199,6 +223,75 @@ TEST_F(SettingsViewTest, ColourPickerOffersAlphaAppliesLiveAndCancelRestores) {
     view->colorDialog()->accept();
     EXPECT_EQ(stored("baseColor").toString(), "#0000FF");
     EXPECT_EQ(settings->clickColor().rgb(), QColor(255, 0, 0).rgb());
+}
+
+TEST_F(SettingsViewTest, UsageReportingBoxShowsTheStateInForce) {
+    struct Case {
+        const char* name;
+        bool switchable, enabled;
+        bool ticked, clickable;
+        const char* caption;
+    };
+    const Case cases[] = {
+        {"reporting", true, true, true, true, "Sent each minute: starts and Highlight Cursor presses."},
+        {"opted out", true, false, false, true, "Sent each minute: starts and Highlight Cursor presses."},
+        {"DO_NOT_TRACK", false, false, false, false, "Switched off by DO_NOT_TRACK in the environment."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeReporting reporting;
+        reporting.switchable = c.switchable;
+        reporting.enabled = c.enabled;
+        makeView();
+        EXPECT_TRUE(child<QWidget>("usageReportingSection")->isHidden()) << "nothing to switch yet";
+        view->setUsageReporting(&reporting);
+        EXPECT_FALSE(child<QWidget>("usageReportingSection")->isHidden());
+        auto* box = child<QCheckBox>("usageReportingCheckBox");
+        EXPECT_EQ(box->text(), "Send anonymous usage reports");
+        EXPECT_EQ(box->isChecked(), c.ticked);
+        EXPECT_EQ(box->isEnabled(), c.clickable);
+        EXPECT_TRUE(text("usageReportingCaption").startsWith(QString::fromUtf8(c.caption)));
+        EXPECT_TRUE(text("usageReportingCaption")
+                        .contains("href=\"https://quorvel.example/lumarex/#usage-reporting\""));
+        box->click();
+        EXPECT_EQ(reporting.queued.size(), c.clickable ? 1u : 0u);
+    }
+}
+
+TEST_F(SettingsViewTest, AChoiceThatIsNotStoredSaysSoOnceAndTheBoxKeepsTheStateInForce) {
+    FakeReporting reporting;
+    makeView();
+    view->setUsageReporting(&reporting);
+    auto* box = child<QCheckBox>("usageReportingCheckBox");
+    auto* notSaved = child<QLabel>("usageReportingNotSaved");
+    box->click();
+    reporting.answer(false);
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(notSaved->isHidden());
+    EXPECT_EQ(notSaved->text(), "Lumarex could not save this choice: it holds only until Lumarex quits.");
+    box->click();
+    reporting.answer(true);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(notSaved->isHidden());
+}
+
+// Answers to earlier clicks come in after later clicks; only the last click's answer shows.
+TEST_F(SettingsViewTest, QuickClicksEndInTheStateOfTheLastOne) {
+    FakeReporting reporting;
+    makeView();
+    view->setUsageReporting(&reporting);
+    auto* box = child<QCheckBox>("usageReportingCheckBox");
+    box->click();
+    box->click();
+    ASSERT_EQ(reporting.queued.size(), 2u);
+    EXPECT_FALSE(reporting.queued[0].first);
+    EXPECT_TRUE(reporting.queued[1].first);
+    reporting.answer(false);
+    EXPECT_TRUE(box->isChecked()) << "the first answer must not undo the second click";
+    EXPECT_TRUE(child<QLabel>("usageReportingNotSaved")->isHidden());
+    reporting.answer(true);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(reporting.enabled);
 }
 
 TEST_F(SettingsViewTest, SettingsThatCannotBeSavedAreSaidAboveThem) {

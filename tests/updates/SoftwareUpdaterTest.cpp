@@ -254,6 +254,17 @@ TEST_F(SoftwareUpdaterHttpsTest, TrustedCertificateIsAcceptedAndAnUntrustedOneIs
     EXPECT_TRUE(outcome.error.contains("could not be fetched")) << outcome.error.toStdString();
 }
 
+TEST_F(SoftwareUpdaterHttpsTest, ACaBundleWithNoCertificateIsNamedNotIgnored) {
+    tlsServer.serve("/highlighter/appcast.xml", feed(item("1.1")));
+    SoftwareUpdater::Options options;
+    options.fetch.caBundlePath = "/nonexistent/lumarex-ca.pem";
+    makeUpdater(tlsServer.url("/highlighter/appcast.xml"), options);
+    const UpdateCheckOutcome outcome = check();
+    EXPECT_EQ(outcome.kind, Kind::Failed);
+    EXPECT_TRUE(outcome.error.contains("/nonexistent/lumarex-ca.pem")) << outcome.error.toStdString();
+    EXPECT_EQ(tlsServer.requestCount("/highlighter/appcast.xml"), 0);
+}
+
 TEST_F(SoftwareUpdaterHttpsTest, HttpsFeedNeverFollowsARedirectToPlainHttp) {
     server.serve("/highlighter/appcast.xml", feed(item("9.0")));
     tlsServer.redirect("/highlighter/appcast.xml", server.url("/highlighter/appcast.xml").toStdString());

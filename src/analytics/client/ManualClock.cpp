@@ -41,11 +41,6 @@ void ManualClock::advance(Duration by) {
     }
 }
 
-size_t ManualClock::waiterCount() const {
-    std::lock_guard registry(registryMutex_);
-    return waiters_.size();
-}
-
 bool ManualClock::waitForWaiters(size_t count, std::chrono::seconds timeout) const {
     std::unique_lock registry(registryMutex_);
     return registryChanged_.wait_for(registry, timeout, [&] { return waiters_.size() >= count; });

@@ -16,8 +16,6 @@ class ManualClock : public Clock {
                    const std::function<bool()>& wake) override;
 
     void advance(Duration by);
-    // How many threads are waiting on this clock right now.
-    size_t waiterCount() const;
     // Blocks until at least count threads wait on this clock, so that an advance is sure to concern them.
     // False when that has not happened within timeout (real time).
     bool waitForWaiters(size_t count, std::chrono::seconds timeout = std::chrono::seconds(30)) const;

@@ -1,7 +1,11 @@
 #include "client/SerialQueue.h"
 
+#include "client/Logger.h"
+
 #include <condition_variable>
 #include <deque>
+#include <exception>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -9,9 +13,10 @@
 namespace veltrace {
 
 struct SerialQueue::State {
-    explicit State(std::shared_ptr<Clock> c) : clock(std::move(c)) {}
+    State(std::shared_ptr<Clock> c, std::string l) : clock(std::move(c)), label(std::move(l)) {}
 
     std::shared_ptr<Clock> clock;
+    const std::string label;
     std::mutex mutex;
     std::condition_variable changed;               // new work, or stopping
     std::condition_variable finishedCv;            // the worker has left its loop
@@ -28,11 +33,22 @@ struct SerialQueue::State {
 namespace {
 thread_local const SerialQueue::State* currentQueue = nullptr;
 
-// Work must not take the worker down: an escaping exception is dropped with the item.
-void runGuarded(SerialQueue::Task& task) {
+void reportEscaped(const std::string& label, const char* what) {
+    try {
+        Logger::error([&] { return "Work on queue " + label + " ended with an exception: " + what; },
+                      "runGuarded(_:)");
+    } catch (...) { // the report must not take the worker down either
+    }
+}
+
+// Work must not take the worker down: an escaping exception is dropped with the item, and said.
+void runGuarded(SerialQueue::Task& task, const std::string& label) {
     try {
         task();
+    } catch (const std::exception& failure) {
+        reportEscaped(label, failure.what());
     } catch (...) {
+        reportEscaped(label, "one of unknown type");
     }
 }
 } // namespace
@@ -50,7 +66,7 @@ void SerialQueue::State::run() {
             Task task = std::move(ready.front());
             ready.pop_front();
             lock.unlock();
-            runGuarded(task);
+            runGuarded(task, label);
             task = nullptr; // captures die outside the lock
             lock.lock();
             continue;
@@ -71,26 +87,37 @@ void SerialQueue::State::run() {
 
 SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock,
                          std::chrono::milliseconds drainTimeout)
-    : label_(std::move(label)), state_(std::make_shared<State>(std::move(clock))),
+    : label_(std::move(label)), state_(std::make_shared<State>(std::move(clock), label_)),
       drainTimeout_(drainTimeout) {
     // The worker shares the state, so a worker left behind by a bounded shutdown never outlives it.
     state_->worker = std::thread([state = state_] { state->run(); });
 }
 
 SerialQueue::~SerialQueue() {
+    stop();
+}
+
+void SerialQueue::stop(bool discardQueued) {
     auto& s = *state_;
     std::deque<Task> discarded;
     std::multimap<Clock::TimePoint, Task> discardedDelayed;
     std::unique_lock lock(s.mutex);
+    if (s.stopping)
+        return;
     s.stopping = true;
     discardedDelayed.swap(s.delayed);
+    if (discardQueued)
+        discarded.swap(s.ready);
     s.changed.notify_all();
     const bool onWorker = isCurrent();
     if (!onWorker)
         s.finishedCv.wait_for(lock, drainTimeout_, [&] { return s.finished; });
     const bool finished = s.finished;
-    if (!finished)
-        discarded.swap(s.ready);
+    if (!finished) {
+        discarded.insert(discarded.end(), std::make_move_iterator(s.ready.begin()),
+                         std::make_move_iterator(s.ready.end()));
+        s.ready.clear();
+    }
     lock.unlock();
     if (finished)
         s.worker.join();

@@ -30,6 +30,10 @@ class SerialQueue {
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;
 
+    // Stops the queue the way destruction does; `discardQueued` drops the work already queued instead
+    // of running it. Later work is discarded, and sync() runs its body in place. Only the first call acts.
+    void stop(bool discardQueued = false);
+
     const std::string& label() const { return label_; }
     // True on this queue's worker thread.
     bool isCurrent() const;

@@ -27,10 +27,10 @@ std::optional<double> roundedToMilliseconds(double seconds) {
 
 } // namespace
 
-Track::Track(std::string instanceName, std::string apiToken, ReadWriteLock& lock, SessionMetadata& metadata,
+Track::Track(std::string instanceName, std::string apiToken, SessionMetadata& metadata,
              VeltracePersistence& persistence, std::weak_ptr<VeltraceInstance> instance)
-    : instanceName_(std::move(instanceName)), apiToken_(std::move(apiToken)), lock_(lock),
-      metadata_(metadata), persistence_(persistence), instance_(std::move(instance)) {}
+    : instanceName_(std::move(instanceName)), apiToken_(std::move(apiToken)), metadata_(metadata),
+      persistence_(persistence), instance_(std::move(instance)) {}
 
 double Track::milliseconds(double secondsSince1970) {
     return std::round(secondsSince1970 * 1000.0);

@@ -4,7 +4,6 @@
 // Thread safety: belongs to the instance's tracking queue.
 #pragma once
 
-#include "client/ReadWriteLock.h"
 #include "client/SessionMetadata.h"
 #include "client/VeltraceIdentity.h"
 #include "client/VeltracePersistence.h"
@@ -20,7 +19,7 @@ class VeltraceInstance;
 
 class Track {
   public:
-    Track(std::string instanceName, std::string apiToken, ReadWriteLock& lock, SessionMetadata& metadata,
+    Track(std::string instanceName, std::string apiToken, SessionMetadata& metadata,
           VeltracePersistence& persistence, std::weak_ptr<VeltraceInstance> instance);
 
     // Stores one event record for the call made at epochInterval (seconds since 1970); returns the
@@ -37,7 +36,6 @@ class Track {
   private:
     std::string instanceName_;
     std::string apiToken_;
-    ReadWriteLock& lock_;
     SessionMetadata& metadata_;
     VeltracePersistence& persistence_;
     std::weak_ptr<VeltraceInstance> instance_;

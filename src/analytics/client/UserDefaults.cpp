@@ -1,5 +1,6 @@
 #include "client/UserDefaults.h"
 
+#include "client/DatabaseFile.h"
 #include "client/Directories.h"
 #include "client/Logger.h"
 
@@ -90,28 +91,6 @@ sqlite3* connectSuite(const std::filesystem::path& path, std::string& error, int
     return connection;
 }
 
-// A file that SQLite reads but cannot use as a database. A lock held by another process is not.
-bool isDamaged(int status) {
-    const int primary = status & 0xff;
-    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
-}
-
-// Keeps the damaged file as <suite>.sqlite.corrupt (replacing an older one) so that a fresh suite can
-// take its place; its write-ahead log goes with it.
-bool moveAside(const std::filesystem::path& path, std::string& error) {
-    const auto kept = path.string() + ".corrupt";
-    if (::rename(path.c_str(), kept.c_str()) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const auto sibling = path.string() + suffix;
-        if (::rename(sibling.c_str(), (kept + suffix).c_str()) != 0 && errno != ENOENT)
-            ::unlink(sibling.c_str());
-    }
-    return true;
-}
-
 } // namespace
 
 std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
@@ -125,17 +104,11 @@ std::unique_ptr<UserDefaults> UserDefaults::open(std::string_view suiteName) {
     std::string error;
     int status = 0;
     sqlite3* connection = connectSuite(*path, error, status);
-    if (!connection && isDamaged(status)) {
+    if (!connection && DatabaseFile::isDamaged(status)) {
         // Left in place, the damaged file would keep every later launch from storing the identity or
         // the opt-out choice.
         std::string moveError;
-        if (moveAside(*path, moveError)) {
-            Logger::error(
-                [&] {
-                    return "User defaults suite at path: " + path->string() + " is not usable (" + error +
-                           "); kept it as " + path->string() + ".corrupt and started a fresh one";
-                },
-                "open(_:)");
+        if (DatabaseFile::moveAsideAndSay(*path, "User defaults suite", error, "open(_:)", moveError)) {
             connection = connectSuite(*path, error, status);
         } else {
             error += "; could not move it aside: " + moveError;

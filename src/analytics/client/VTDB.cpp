@@ -1,5 +1,6 @@
 #include "client/VTDB.h"
 
+#include "client/DatabaseFile.h"
 #include "client/Directories.h"
 #include "client/JSONHandler.h"
 #include "client/Logger.h"
@@ -11,7 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 
 namespace veltrace {
 
@@ -34,12 +37,6 @@ class Statement {
     sqlite3_stmt* statement_ = nullptr;
     int result_;
 };
-
-// Another connection (another copy of the program) holds the database: nothing is wrong with the file.
-bool isLockContention(int resultCode) {
-    const int primary = resultCode & 0xff;
-    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
-}
 
 double secondsSince1970() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -247,102 +244,207 @@ void VTDB::createIndexFor(PersistenceType type) {
     }
 }
 
-void VTDB::writeFailed(int resultCode) {
-    if (isLockContention(resultCode)) {
-        // Another copy of the program is using the queue; wiping it would lose that copy's records.
-        Logger::warning("Database is locked by another connection; nothing was deleted", "writeFailed()");
-        return;
+int VTDB::attempt(const PendingWrite& write) {
+    const auto table = tableName(write.type);
+    const auto& words = wordsFor(write.kind);
+    Statement statement(connection_.get(),
+                        write.kind == WriteKind::insert ? insertStatement(table) : write.sql);
+    if (!statement.prepared()) {
+        logSqlError(std::string(words.statement) + " statement for table " + table +
+                    " could not be prepared");
+        return statement.prepareResult();
     }
-    recreate();
-}
-
-VTDB::WriteResult VTDB::insert(PersistenceType type, std::string_view data, bool flag, double time) {
-    const auto table = tableName(type);
-    int resultCode;
-    {
-        Statement insert(connection_.get(), insertStatement(table));
-        if (!insert.prepared()) {
-            logSqlError("INSERT statement for table " + table + " could not be prepared");
-            resultCode = insert.prepareResult();
-        } else if (data.size() > static_cast<size_t>(INT_MAX)) {
+    if (write.kind == WriteKind::insert) {
+        if (write.data.size() > static_cast<size_t>(INT_MAX)) {
             // Not the database's fault: the record is refused, the queue stays.
-            Logger::error([&] { return "Record too large for table " + table; }, "insertRow(_:data:flag:)");
-            return WriteResult::done;
-        } else {
-            sqlite3_bind_blob(insert.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_int(insert.get(), 2, flag ? 1 : 0);
-            sqlite3_bind_double(insert.get(), 3, time);
-            resultCode = sqlite3_step(insert.get());
-            if (resultCode == SQLITE_DONE) {
-                Logger::info([&] { return "Successfully inserted row into table " + table; },
-                             "insertRow(_:data:flag:)");
-                return WriteResult::done;
-            }
-            logSqlError("Failed to insert row into table " + table);
+            Logger::error([&] { return "Record too large for table " + table; }, words.operation);
+            return SQLITE_DONE;
         }
+        sqlite3_bind_blob(statement.get(), 1, write.data.data(), static_cast<int>(write.data.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_int(statement.get(), 2, write.flag ? 1 : 0);
+        sqlite3_bind_double(statement.get(), 3, write.time);
     }
-    if (isLockContention(resultCode))
-        return WriteResult::busy;
-    writeFailed(resultCode);
-    return WriteResult::failed;
+    const int resultCode = sqlite3_step(statement.get());
+    if (resultCode == SQLITE_DONE)
+        Logger::info([&] { return "Successfully " + std::string(words.past) + " " + table; },
+                     words.operation);
+    else
+        logSqlError("Failed to " + std::string(words.verb) + " " + table);
+    return resultCode;
 }
 
-void VTDB::retryPendingRows() {
-    size_t written = 0;
-    while (written < pendingRows_.size() && connection_) {
-        const auto& row = pendingRows_[written];
-        const auto result = insert(row.type, row.data, row.flag, row.time);
-        if (result == WriteResult::busy)
-            break;
-        ++written; // written, or gone with the database it could not be written to
+const VTDB::WriteWords& VTDB::wordsFor(WriteKind kind) {
+    static constexpr WriteWords insert{"INSERT", "inserted row into table", "insert row into table",
+                                       "insertRow(_:data:flag:)"};
+    static constexpr WriteWords update{"UPDATE", "updated rows from table", "update rows from table",
+                                       "updateRowsFlag(_:newFlag:)"};
+    static constexpr WriteWords remove{"DELETE", "deleted rows from table", "delete rows from table",
+                                       "deleteRows(_:ids:isDeleteAll:)"};
+    return kind == WriteKind::insert ? insert : kind == WriteKind::update ? update : remove;
+}
+
+void VTDB::write(PendingWrite write) {
+    pendingWrites_.push_back(std::move(write));
+    writePending();
+    dropOldestBeyondBounds();
+}
+
+void VTDB::writePending() {
+    bool replaced = false;
+    bool repaired = false;
+    while (!pendingWrites_.empty()) {
+        if (!reconnect()) {
+            if (apiToken_.empty() || !pathToDb())
+                pendingWrites_.clear(); // there will never be a database to write them to
+            else
+                reportHeld("the database cannot be opened");
+            return;
+        }
+        const int resultCode = attempt(pendingWrites_.front());
+        if (resultCode == SQLITE_DONE) {
+            if (inTransaction_)
+                writtenInTransaction_.push_back(std::move(pendingWrites_.front()));
+            pendingWrites_.pop_front();
+            continue;
+        }
+        if (inTransaction_ && sqlite3_get_autocommit(connection_.get()) != 0)
+            takeBackTransaction(); // the failure rolled the whole transaction back
+        if (DatabaseFile::isDamaged(resultCode) && !replaced) {
+            replaced = true; // once: a file that cannot be moved aside must not keep us here
+            replaceDamagedFile();
+            continue;
+        }
+        if ((resultCode & 0xff) == SQLITE_ERROR && !repaired) {
+            repaired = true; // a table that went missing comes back, with the rows of the others kept
+            for (const auto type : allPersistenceTypes) {
+                createTableFor(type);
+                createIndexFor(type);
+            }
+            continue;
+        }
+        // A table that cannot be made again yet (on a full disk) may be made later.
+        if (DatabaseFile::mayPass(resultCode) || (resultCode & 0xff) == SQLITE_ERROR) {
+            reportHeld(DatabaseFile::isLockContention(resultCode)
+                           ? "the database is locked by another connection"
+                           : sqlite3_errstr(resultCode));
+            return;
+        }
+        // Kept, a write that can never be made would hold up every later one.
+        Logger::error(
+            [&] {
+                return std::string("Write to table ") + tableName(pendingWrites_.front().type) +
+                       " dropped: " + sqlite3_errstr(resultCode);
+            },
+            "writePending()");
+        pendingWrites_.pop_front();
     }
-    pendingRows_.erase(pendingRows_.begin(), pendingRows_.begin() + static_cast<std::ptrdiff_t>(written));
+}
+
+void VTDB::reportHeld(const char* reason) {
+    Logger::warning(
+        [&] {
+            const auto held = std::to_string(pendingWrites_.size());
+            return held + " writes kept in memory until the database can be written again (" + reason + ")";
+        },
+        "writePending()");
+}
+
+void VTDB::takeBackTransaction() {
+    pendingWrites_.insert(pendingWrites_.begin(), std::make_move_iterator(writtenInTransaction_.begin()),
+                          std::make_move_iterator(writtenInTransaction_.end()));
+    writtenInTransaction_.clear();
+    inTransaction_ = false;
+}
+
+void VTDB::dropOldestBeyondBounds() {
+    size_t rows = 0;
+    size_t bytes = 0;
+    for (const auto& write : pendingWrites_) {
+        rows += write.kind == WriteKind::insert ? 1 : 0;
+        bytes += write.data.size();
+    }
+    // Flag changes and deletions stay: without them rows already delivered would go out again.
+    for (auto it = pendingWrites_.begin();
+         it != pendingWrites_.end() && (rows > maxPendingRows || bytes > maxPendingBytes);) {
+        if (it->kind != WriteKind::insert) {
+            ++it;
+            continue;
+        }
+        Logger::warning(
+            [&] {
+                return "Oldest row kept for table " + tableName(it->type) + " dropped: too many rows waiting";
+            },
+            "insertRow(_:data:flag:)");
+        --rows;
+        bytes -= it->data.size();
+        it = pendingWrites_.erase(it);
+    }
 }
 
 void VTDB::insertRow(PersistenceType type, std::string_view data, bool flag) {
-    if (!reconnect())
-        return;
-    const double time = options_.now();
-    if (!pendingRows_.empty()) {
-        retryPendingRows();
-        if (!pendingRows_.empty()) { // still locked: keep the order, queue behind the waiting rows
-            if (pendingRows_.size() < maxPendingRows)
-                pendingRows_.push_back({type, std::string(data), flag, time});
-            return;
-        }
-        if (!connection_)
-            return; // a waiting row broke the database and it could not be reopened
-    }
-    if (insert(type, data, flag, time) == WriteResult::busy) {
-        if (pendingRows_.size() < maxPendingRows) {
-            pendingRows_.push_back({type, std::string(data), flag, time});
-            Logger::warning("Row kept in memory until the database lock is released",
-                            "insertRow(_:data:flag:)");
-        } else {
-            Logger::error(
-                [&] { return "Row for table " + tableName(type) + " dropped: too many rows waiting"; },
-                "insertRow(_:data:flag:)");
-        }
-    }
+    write({WriteKind::insert, type, {}, std::string(data), flag, options_.now(), {}, false});
 }
 
 void VTDB::beginInserts() {
-    if (!reconnect() || sqlite3_get_autocommit(connection_.get()) == 0)
+    if (!reconnect() || inTransaction_ || sqlite3_get_autocommit(connection_.get()) == 0)
         return;
-    if (sqlite3_exec(connection_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(connection_.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
+        inTransaction_ = true;
+    else
         logSqlError("Failed to begin a transaction");
 }
 
 void VTDB::commitInserts() {
-    // A failed insert may have rebuilt the database meanwhile, and with it ended the transaction.
-    if (!connection_ || sqlite3_get_autocommit(connection_.get()) != 0)
+    if (!inTransaction_)
         return;
-    const int resultCode = sqlite3_exec(connection_.get(), "COMMIT", nullptr, nullptr, nullptr);
-    if (resultCode == SQLITE_OK)
+    if (sqlite3_exec(connection_.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        writtenInTransaction_.clear();
+        inTransaction_ = false;
         return;
+    }
     logSqlError("Failed to commit a transaction");
-    sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    writeFailed(resultCode);
+    if (sqlite3_get_autocommit(connection_.get()) == 0)
+        sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    // Nothing of the transaction was stored: its writes are made again, one by one.
+    takeBackTransaction();
+    writePending();
+}
+
+void VTDB::replaceDamagedFile() {
+    const auto path = pathToDb();
+    const std::string reason = sqlite3_errmsg(connection_.get());
+    if (inTransaction_)
+        takeBackTransaction();
+    // Deletions by id name rows of the damaged file; in the fresh one those ids will be other rows'.
+    std::erase_if(pendingWrites_, [](const PendingWrite& write) {
+        return write.kind == WriteKind::remove && !write.deletesAll;
+    });
+    close();
+    if (!path)
+        return;
+    std::string error;
+    if (!DatabaseFile::moveAsideAndSay(*path, "Queue database", reason, "replaceDamagedFile()", error)) {
+        Logger::error(
+            [&] {
+                return "Unable to move the damaged queue database at path: " + path->string() +
+                       " aside, error: " + error + "; deleting it";
+            },
+            "replaceDamagedFile()");
+        std::error_code ignored;
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(path->string() + suffix, ignored);
+    }
+    if (!reconnect())
+        return;
+    // Rows read from the damaged file may still be out with a flush, and their deletion will follow:
+    // the fresh file's ids start above every id handed out, so that it cannot hit a row of its own.
+    for (const auto& [type, id] : highestIdRead_) {
+        const auto sql = "INSERT INTO sqlite_sequence(name, seq) VALUES('" + tableName(type) + "', " +
+                         std::to_string(id) + ")";
+        if (sqlite3_exec(connection_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            logSqlError("Failed to carry the row ids over to the fresh database");
+    }
 }
 
 template <class Take, class Reset>
@@ -361,6 +463,10 @@ void VTDB::selectUsableRows(PersistenceType type, const std::string& sql, Take t
             std::int64_t read = 0;
             while ((resultCode = sqlite3_step(select.get())) == SQLITE_ROW) {
                 const std::int32_t id = sqlite3_column_int(select.get(), 0);
+                auto& highest = highestIdRead_[type];
+                highest = std::max(highest, id);
+                if (isPendingDeletion(type, id))
+                    continue;
                 if (!sqlite3_column_blob(select.get(), 1)) {
                     logSqlError("No blob found in data column for row in " + table);
                     unusable.push_back(id);
@@ -463,75 +569,43 @@ std::vector<QueuedRecord> VTDB::readQueuedRecords(PersistenceType type, std::int
 }
 
 void VTDB::updateRowsFlag(PersistenceType type, bool newFlag) {
-    if (!connectWithPendingRowsWritten())
-        return;
-    const auto table = tableName(type);
-    executeWrite(updateFlagStatement(table, newFlag), table, {"UPDATE", "updated", "update"},
-                 "updateRowsFlag(_:newFlag:)");
+    write({WriteKind::update, type, updateFlagStatement(tableName(type), newFlag), {}, false, 0, {}, false});
 }
 
 void VTDB::deleteRows(PersistenceType type, const std::vector<std::int32_t>& ids, bool isDeleteAll) {
     if (!isDeleteAll && ids.empty())
         return; // "IN ()" would not even parse; there is nothing to delete
-    if (!connectWithPendingRowsWritten())
-        return;
-    const auto table = tableName(type);
-    executeWrite(deleteStatement(table, ids, isDeleteAll), table, {"DELETE", "deleted", "delete"},
-                 "deleteRows(_:ids:isDeleteAll:)");
+    write({WriteKind::remove,
+           type,
+           deleteStatement(tableName(type), ids, isDeleteAll),
+           {},
+           false,
+           0,
+           ids,
+           isDeleteAll});
 }
 
-// Rows held back by a lock were queued before whatever comes now, so reads, flag changes and deletes
-// must see them.
+// Writes held back were made before whatever comes now, so reads must see them.
 bool VTDB::connectWithPendingRowsWritten() {
     if (!reconnect())
         return false;
-    if (!pendingRows_.empty())
-        retryPendingRows();
-    return connection_ != nullptr; // a waiting row may have broken the database beyond reopening
+    writePending();
+    return connection_ != nullptr;
 }
 
-void VTDB::executeWrite(const std::string& sql, const std::string& table, const WriteWords& words,
-                        const char* operation) {
-    int resultCode;
-    {
-        Statement statement(connection_.get(), sql);
-        if (!statement.prepared()) {
-            logSqlError(std::string(words.statement) + " statement for table " + table +
-                        " could not be prepared");
-            resultCode = statement.prepareResult();
-        } else if ((resultCode = sqlite3_step(statement.get())) == SQLITE_DONE) {
-            Logger::info(
-                [&] { return "Successfully " + std::string(words.past) + " rows from table " + table; },
-                operation);
-            return;
-        } else {
-            logSqlError("Failed to " + std::string(words.verb) + " rows from table " + table);
-        }
-    }
-    writeFailed(resultCode);
+// A deletion still held back hides its rows: delivered once, they must not go out again.
+bool VTDB::isPendingDeletion(PersistenceType type, std::int32_t id) const {
+    return std::any_of(pendingWrites_.begin(), pendingWrites_.end(), [&](const PendingWrite& write) {
+        return write.kind == WriteKind::remove && write.type == type &&
+               (write.deletesAll ||
+                std::find(write.deletedIds.begin(), write.deletedIds.end(), id) != write.deletedIds.end());
+    });
 }
 
-void VTDB::recreate() {
-    close();
-    if (const auto path = pathToDb()) {
-        std::error_code error;
-        if (std::filesystem::exists(*path, error)) {
-            if (std::filesystem::remove(*path, error))
-                Logger::info([&] { return "Deleted database file at path: " + path->string(); },
-                             "recreate()");
-            else
-                Logger::error(
-                    [&] {
-                        return "Unable to remove database file at path: " + path->string() +
-                               ", error: " + error.message();
-                    },
-                    "recreate()");
-        }
-        // A write-ahead log left beside a new database file would be replayed into it.
-        for (const char* suffix : {"-wal", "-shm"})
-            std::filesystem::remove(path->string() + suffix, error);
-    }
-    reconnect();
+size_t VTDB::pendingRowCount() const {
+    return static_cast<size_t>(
+        std::count_if(pendingWrites_.begin(), pendingWrites_.end(),
+                      [](const PendingWrite& write) { return write.kind == WriteKind::insert; }));
 }
 
 } // namespace veltrace

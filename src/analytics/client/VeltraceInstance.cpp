@@ -56,9 +56,16 @@ std::string VeltraceInstance::defaultServerURL() {
 }
 
 std::shared_ptr<VeltraceInstance> VeltraceInstance::create(Options options) {
-    std::shared_ptr<VeltraceInstance> instance(new VeltraceInstance(options));
-    instance->start(options);
-    return instance;
+    std::shared_ptr<VeltraceInstance> core(new VeltraceInstance(options));
+    core->start(options);
+    // Owners share a count of their own. Work that runs holds `core` only while it runs, so it can never
+    // be the last owner: the last owner's release stops the work on the owner's thread and destroys the
+    // instance there. Destroyed inside its own work, the instance's teardown would run on a queue left to
+    // finish alone, past its owner and even past the end of the process.
+    return std::shared_ptr<VeltraceInstance>(core.get(), [core](VeltraceInstance*) mutable {
+        core->close();
+        core.reset();
+    });
 }
 
 VeltraceInstance::VeltraceInstance(Options& options)
@@ -84,8 +91,8 @@ VeltraceInstance::VeltraceInstance(Options& options)
 }
 
 void VeltraceInstance::start(Options& options) {
-    trackInstance_ = std::make_unique<Track>(name_, apiToken_, readWriteLock_, *sessionMetadata_,
-                                             *persistence_, weak_from_this());
+    trackInstance_ =
+        std::make_unique<Track>(name_, apiToken_, *sessionMetadata_, *persistence_, weak_from_this());
     flushInstance_->setDelegate(weak_from_this());
     state_.distinctId = "$device:" + newDeviceIdentifier();
     people_ = std::make_shared<People>(apiToken_, weak_from_this());
@@ -105,6 +112,14 @@ VeltraceInstance::~VeltraceInstance() {
     // their work holds the instance only weakly.
     trackingQueue_.reset();
     networkQueue_.reset();
+}
+
+void VeltraceInstance::close() {
+    // Nothing more happens once the owners let go: queued work is dropped, a batch in flight is abandoned
+    // (its rows stay queued for the next run), and the step running now is waited for.
+    flushInstance_->sender().shutdown();
+    trackingQueue_->stop(true);
+    networkQueue_->stop(true);
 }
 
 void VeltraceInstance::loadStoredState() {
@@ -196,6 +211,11 @@ void VeltraceInstance::submit(SerialQueue::Task task) {
 void VeltraceInstance::callCompletion(Completion completion) const {
     if (completion)
         MainExecutor::shared()->post(std::move(completion));
+}
+
+void VeltraceInstance::callStoredCompletion(StoredCompletion completion, bool stored) const {
+    if (completion)
+        callCompletion([completion = std::move(completion), stored] { completion(stored); });
 }
 
 std::string VeltraceInstance::debugDescription() const {
@@ -314,8 +334,8 @@ void VeltraceInstance::reset(Completion completion) {
 
 // Opting out.
 
-void VeltraceInstance::optOutTracking() {
-    submit([weak = weak_from_this()] {
+void VeltraceInstance::optOutTracking(StoredCompletion completion) {
+    submit([weak = weak_from_this(), completion = std::move(completion)]() mutable {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -330,22 +350,24 @@ void VeltraceInstance::optOutTracking() {
         VeltracePersistence::saveTimedEvents({}, self->name_);
         self->archive();
         self->readWriteLock_.write([&] { self->state_.optOutStatus = true; });
-        VeltracePersistence::saveOptOutStatusFlag(self->name_, true);
+        const bool stored = VeltracePersistence::saveOptOutStatusFlag(self->name_, true);
+        self->callStoredCompletion(std::move(completion), stored);
     });
 }
 
 void VeltraceInstance::optInTracking(std::optional<std::string> distinctId,
-                                     std::optional<PropertyMap> properties) {
-    submit([weak = weak_from_this(), distinctId = std::move(distinctId),
-            properties = std::move(properties)]() mutable {
+                                     std::optional<PropertyMap> properties, StoredCompletion completion) {
+    submit([weak = weak_from_this(), distinctId = std::move(distinctId), properties = std::move(properties),
+            completion = std::move(completion)]() mutable {
         const auto self = weak.lock();
         if (!self)
             return;
         self->readWriteLock_.write([&] { self->state_.optOutStatus = false; });
-        VeltracePersistence::saveOptOutStatusFlag(self->name_, false);
+        const bool stored = VeltracePersistence::saveOptOutStatusFlag(self->name_, false);
         if (distinctId)
             self->identify(*distinctId, true);
         self->track("$opt_in", std::move(properties));
+        self->callStoredCompletion(std::move(completion), stored);
     });
 }
 
@@ -389,14 +411,14 @@ void VeltraceInstance::assemble(std::deque<PendingTrack> tracks) {
                           VeltraceIdentity{state_.distinctId, state_.peopleDistinctId, state_.anonymousId,
                                            state_.userId, state_.alias, state_.hadPersistedDistinctId});
     });
-    const bool several = tracks.size() > 1;
-    if (several)
-        persistence_->vtdb().beginInserts();
-    for (auto& pending : tracks)
-        timedEvents = trackInstance_->track(pending.event, pending.properties, std::move(timedEvents),
-                                            superProperties, identity, pending.time);
-    if (several)
-        persistence_->vtdb().commitInserts();
+    {
+        std::optional<VTDB::InsertBatch> batch;
+        if (tracks.size() > 1)
+            batch.emplace(persistence_->vtdb());
+        for (auto& pending : tracks)
+            timedEvents = trackInstance_->track(pending.event, pending.properties, std::move(timedEvents),
+                                                superProperties, identity, pending.time);
+    }
     readWriteLock_.write([&] { state_.timedEvents = std::move(timedEvents); });
 }
 

@@ -6,7 +6,9 @@
 // they run in call order, so a track issued after identify is attributed to the new id. The few that
 // answer a question (hasOptedOutTracking, currentSuperProperties, elapsedTime, the accessors) read under
 // the instance's reader-writer lock ("com.veltrace.globallock"). Completions run on the MainExecutor.
-// Queued work holds the instance weakly: once the last owner lets go, nothing more happens.
+// Queued work holds the instance weakly: once the last owner lets go, nothing more happens, and the
+// instance is destroyed on that owner's thread, after the step running then (so never on a thread of its
+// own, unless the owner lets go inside a delegate's callback).
 #pragma once
 
 #include "client/BatchSender.h"
@@ -41,6 +43,8 @@ class VeltracePersistence;
 class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_this<VeltraceInstance> {
   public:
     using Completion = std::function<void()>;
+    // Told whether the opt-out choice reached the store; when not, it holds only until the process ends.
+    using StoredCompletion = std::function<void(bool stored)>;
 
     // What an instance is made with. Veltrace::initialize fills it from its arguments.
     struct Options {
@@ -54,7 +58,8 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
         std::optional<std::string> serverURL;
         bool trackAutomaticEvents = false;
         ClientEnvironment environment;
-        // Delivers batches; a FlushRequest (libcurl) for serverURL when empty.
+        // Delivers batches; a FlushRequest (libcurl) for serverURL when empty. Shut down when the
+        // instance's last owner lets go.
         std::shared_ptr<BatchSender> sender;
     };
 
@@ -73,9 +78,10 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
     void reset(Completion completion = {});
 
     // Opting out: while opted out nothing is tracked or sent, and the identity is anonymous.
-    void optOutTracking();
+    void optOutTracking(StoredCompletion completion = {});
     void optInTracking(std::optional<std::string> distinctId = std::nullopt,
-                       std::optional<PropertyMap> properties = std::nullopt);
+                       std::optional<PropertyMap> properties = std::nullopt,
+                       StoredCompletion completion = {});
     bool hasOptedOutTracking() const;
 
     // Events.
@@ -165,11 +171,14 @@ class VeltraceInstance : public FlushDelegate, public std::enable_shared_from_th
   private:
     explicit VeltraceInstance(Options& options);
     void start(Options& options);
+    // Run by the last owner's release, on its thread.
+    void close();
     void loadStoredState();
     void archive();
     std::string newDeviceIdentifier() const;
     void storeIdentity();
     void callCompletion(Completion completion) const;
+    void callStoredCompletion(StoredCompletion completion, bool stored) const;
     void enqueue(SerialQueue::Task task);
     struct PendingTrack {
         std::optional<std::string> event;

@@ -181,11 +181,12 @@ VeltraceIdentity VeltracePersistence::loadIdentity(const std::string& instanceNa
     return identity;
 }
 
-void VeltracePersistence::saveOptOutStatusFlag(const std::string& instanceName, bool value) {
-    if (auto defaults = UserDefaults::open(suiteName)) {
-        defaults->setBool(key(instanceName, "OptOutStatus"), value);
-        defaults->synchronize();
-    }
+bool VeltracePersistence::saveOptOutStatusFlag(const std::string& instanceName, bool value) {
+    auto defaults = UserDefaults::open(suiteName);
+    if (!defaults)
+        return false;
+    defaults->setBool(key(instanceName, "OptOutStatus"), value);
+    return defaults->synchronize();
 }
 
 std::optional<bool> VeltracePersistence::loadOptOutStatusFlag(const std::string& instanceName) {

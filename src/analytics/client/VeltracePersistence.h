@@ -56,7 +56,8 @@ class VeltracePersistence {
 
     static void saveIdentity(const std::string& instanceName, const VeltraceIdentity& identity);
     static VeltraceIdentity loadIdentity(const std::string& instanceName);
-    static void saveOptOutStatusFlag(const std::string& instanceName, bool value);
+    // False when the choice did not reach the suite (the caller may have to tell the user).
+    static bool saveOptOutStatusFlag(const std::string& instanceName, bool value);
     static std::optional<bool> loadOptOutStatusFlag(const std::string& instanceName);
     static void saveSuperProperties(const RecordMap& superProperties, const std::string& instanceName);
     static RecordMap loadSuperProperties(const std::string& instanceName);

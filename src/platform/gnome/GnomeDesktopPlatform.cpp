@@ -6,6 +6,8 @@
 #include "platform/gnome/GnomeShellExtension.h"
 #include "platform/x11/X11KeyTranslator.h"
 
+#include "lumarex/Product.h"
+
 #include <QDBusConnection>
 
 #include <cstdio>
@@ -21,7 +23,8 @@ GnomeShellExtension& GnomeDesktopPlatform::extension() {
 
 GnomeAccessibilityTrust& GnomeDesktopPlatform::gnomeTrust() {
     if (!trust_)
-        trust_ = std::make_unique<GnomeAccessibilityTrust>(extension(), QStringLiteral(LUMAREX_VERSION));
+        trust_ =
+            std::make_unique<GnomeAccessibilityTrust>(extension(), QString::fromLatin1(product::version));
     return *trust_;
 }
 

@@ -1,3 +1,5 @@
+#include "LogCapture.h"
+
 #include "client/MainExecutor.h"
 #include "client/ManualClock.h"
 #include "client/Semaphore.h"
@@ -11,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -163,6 +166,23 @@ TEST(SerialQueueTest, DestructionIsBoundedWhenAnItemIsBlocked) {
     gate.signal();
     ASSERT_TRUE(finished.wait(patience)); // the abandoned worker still finishes its item
     EXPECT_FALSE(queuedRan);
+}
+
+TEST(SerialQueueTest, AnExceptionEscapingQueuedWorkIsLoggedAsAnErrorNamingTheQueue) {
+    veltrace::test::LogCapture log;
+    SerialQueue queue("com.example.throwing");
+    queue.async([] { throw std::runtime_error("disk gone"); });
+    EXPECT_THROW(queue.sync([] { throw std::logic_error("caller's"); }), std::logic_error);
+    queue.async([] { throw 42; });
+    queue.sync([] {});
+    std::vector<std::string> errors;
+    for (const auto& message : log.take())
+        if (message.level == LogLevel::error)
+            errors.push_back(message.text);
+    EXPECT_EQ(errors, (std::vector<std::string>{
+                          "Work on queue com.example.throwing ended with an exception: disk gone",
+                          "Work on queue com.example.throwing ended with an exception: one of unknown type"}))
+        << "the exception sync hands to its caller is the caller's to report";
 }
 
 TEST(SerialQueueTest, CanBeDestroyedFromItsOwnWork) {

@@ -3,13 +3,16 @@
 #include "client/UnicodeCategory.h"
 
 #include "LogCapture.h"
+#include "SmallFileSystem.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 
@@ -208,38 +211,73 @@ TEST_F(VTDBTest, RowsOfAnEarlierRunStayQueued) {
               std::vector<std::string>{"kept"});
 }
 
-TEST_F(VTDBTest, FailingInsertRecreatesAnEmptyDatabaseWithAllTables) {
+TEST_F(VTDBTest, ATableThatWentMissingIsMadeAgainAndTheOtherTablesKeepTheirRows) {
     VTDB store("abc1");
-    store.insertRow(PersistenceType::people, record("lost"), false);
+    store.insertRow(PersistenceType::people, record("kept"), false);
     RawDatabase(*store.pathToDb()).exec("DROP TABLE veltrace_abc1_events");
     log_.take();
 
-    store.insertRow(PersistenceType::events, record("fails"), false);
+    store.insertRow(PersistenceType::events, record("stored"), false);
     const auto messages = log_.take();
     EXPECT_TRUE(said(messages, "Failed to insert row into table veltrace_abc1_events"));
     EXPECT_TRUE(said(messages, "no such table: veltrace_abc1_events"));
-    EXPECT_TRUE(said(messages, "Deleted database file at path: " + store.pathToDb()->string()));
-    EXPECT_TRUE(said(messages, "No database connection found. Calling VTDB.open()"));
+    EXPECT_FALSE(test::LogCapture::containsPrefix(messages, "Deleted database file"));
     EXPECT_EQ(schema(), fullSchema);
-    for (auto type : allPersistenceTypes)
-        EXPECT_TRUE(store.readRows(type, VTDB::noLimit, false).empty());
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, VTDB::noLimit, false)),
+              std::vector<std::string>{"stored"});
+    EXPECT_EQ(events(store.readRows(PersistenceType::people, VTDB::noLimit, false)),
+              std::vector<std::string>{"kept"});
 }
 
-TEST_F(VTDBTest, DatabaseFileOfRandomBytesIsReplacedOnTheFirstWrite) {
-    fs::create_directories(caches_);
-    {
+// A damaged queue is kept aside as <file>.corrupt (only the newest), and nothing written after the
+// damage is lost: the write that met it goes into the fresh database.
+TEST_F(VTDBTest, DamagedDatabaseFileIsKeptAsideAndTheWriteThatMetTheDamageIsMadeAgain) {
+    const auto file = caches_ / "abc1_VTDB.sqlite";
+    const auto kept = fs::path(file.string() + ".corrupt");
+    const auto randomBytes = [&] {
         std::mt19937 random(42);
-        std::ofstream garbage(caches_ / "abc1_VTDB.sqlite", std::ios::binary);
+        std::ofstream garbage(file, std::ios::binary);
         for (int i = 0; i < 8192; ++i)
             garbage.put(static_cast<char>(random()));
+    };
+    const auto cutInHalf = [&] {
+        {
+            VTDB full("abc1");
+            for (int i = 0; i < 200; ++i)
+                full.insertRow(PersistenceType::events, record(std::string(200, 'x')), false);
+        } // closing checkpoints the log into the file
+        fs::resize_file(file, fs::file_size(file) / 2);
+    };
+    const struct {
+        const char* damage;
+        std::function<void()> make;
+        bool olderCopyKept;
+    } cases[] = {{"random bytes", randomBytes, false},
+                 {"cut to half its size", cutInHalf, false},
+                 {"random bytes, an older copy kept", randomBytes, true}};
+    for (const auto& damage : cases) {
+        SCOPED_TRACE(damage.damage);
+        fs::remove_all(caches_);
+        fs::create_directories(caches_);
+        if (damage.olderCopyKept)
+            std::ofstream(kept) << "older";
+        damage.make();
+        const auto damagedSize = fs::file_size(file);
+        log_.take();
+
+        VTDB store("abc1", clockedOptions());
+        time_ = 1;
+        store.insertRow(PersistenceType::events, record("met the damage"), false);
+        time_ = 2;
+        store.insertRow(PersistenceType::events, record("stored"), false);
+        EXPECT_EQ(events(store.readRows(PersistenceType::events, 50, false)),
+                  (std::vector<std::string>{"met the damage", "stored"}));
+        EXPECT_EQ(schema(), fullSchema);
+        ASSERT_TRUE(fs::exists(kept));
+        EXPECT_EQ(fs::file_size(kept), damagedSize) << "the newest damaged file is the one kept";
+        EXPECT_TRUE(test::LogCapture::containsPrefix(log_.take(), "Queue database at path: " + file.string() +
+                                                                      " is not usable ("));
     }
-    VTDB store("abc1");
-    EXPECT_TRUE(store.readRows(PersistenceType::events, 50, false).empty()); // a failed read leaves the file
-    EXPECT_TRUE(said(log_.take(), "SELECT statement for table veltrace_abc1_events could not be prepared"));
-    store.insertRow(PersistenceType::events, record("lost with the old file"), false);
-    store.insertRow(PersistenceType::events, record("stored"), false);
-    EXPECT_EQ(events(store.readRows(PersistenceType::events, 50, false)), std::vector<std::string>{"stored"});
-    EXPECT_EQ(schema(), fullSchema);
 }
 
 TEST_F(VTDBTest, DatabaseLockedByAnotherConnectionIsNeitherWipedNorLosesRows) {
@@ -253,7 +291,6 @@ TEST_F(VTDBTest, DatabaseLockedByAnotherConnectionIsNeitherWipedNorLosesRows) {
     time_ = 2;
     store.insertRow(PersistenceType::events, record("while locked"), false);
     store.updateRowsFlag(PersistenceType::events, true);
-    store.deleteRows(PersistenceType::events, {1}, true);
     EXPECT_EQ(store.pendingRowCount(), 1u);
     // Readers are not blocked in write-ahead-log mode.
     EXPECT_EQ(events(store.readRows(PersistenceType::events, 50, false)), std::vector<std::string>{"before"});
@@ -265,8 +302,100 @@ TEST_F(VTDBTest, DatabaseLockedByAnotherConnectionIsNeitherWipedNorLosesRows) {
     time_ = 3;
     store.insertRow(PersistenceType::events, record("after"), false);
     EXPECT_EQ(store.pendingRowCount(), 0u);
-    EXPECT_EQ(events(store.readRows(PersistenceType::events, 50, false)),
-              (std::vector<std::string>{"before", "while locked", "after"}));
+    // The flag change held back with the row is made after it, and before the row that came later.
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, 50, true)),
+              (std::vector<std::string>{"before", "while locked"}));
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, 50, false)), std::vector<std::string>{"after"});
+}
+
+TEST_F(VTDBTest, AFullDiskKeepsTheQueueFileAndEveryRowIsStoredOnceThereIsRoomAgain) {
+    test::SmallFileSystem disk(1 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.whyNot();
+    ::setenv("XDG_CACHE_HOME", (disk.path() / "cache").c_str(), 1);
+    const auto inode = [](const fs::path& file) {
+        struct stat info {};
+        return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    VTDB store("abc1", clockedOptions());
+    for (int i = 1; i <= 3; ++i) {
+        time_ = i;
+        store.insertRow(PersistenceType::events, record("before" + std::to_string(i)), false);
+    }
+    const auto file = *store.pathToDb();
+    const auto queueFile = inode(file);
+    const auto delivered = store.readRows(PersistenceType::events, 1, false);
+    ASSERT_EQ(events(delivered), std::vector<std::string>{"before1"});
+
+    disk.fill();
+    log_.take();
+    time_ = 4;
+    store.insertRow(PersistenceType::events, record("during1"), false);
+    {
+        VTDB::InsertBatch batch(store);
+        time_ = 5;
+        store.insertRow(PersistenceType::events, record("during2"), false);
+        time_ = 6;
+        store.insertRow(PersistenceType::events, record("during3"), false);
+    }
+    const auto deliveredId = static_cast<std::int32_t>(*delivered[0].at("id").get<std::int64_t>());
+    store.deleteRows(PersistenceType::events, {deliveredId}, false);
+    EXPECT_EQ(store.pendingRowCount(), 3u);
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, VTDB::noLimit, false)),
+              (std::vector<std::string>{"before2", "before3"}))
+        << "a delivered row must not be read again, its deletion written or not";
+    EXPECT_TRUE(said(log_.take(), "database or disk is full"));
+
+    disk.empty();
+    time_ = 7;
+    store.insertRow(PersistenceType::events, record("after"), false);
+    EXPECT_EQ(store.pendingRowCount(), 0u);
+    EXPECT_EQ(events(store.readRows(PersistenceType::events, VTDB::noLimit, false)),
+              (std::vector<std::string>{"before2", "before3", "during1", "during2", "during3", "after"}));
+    EXPECT_EQ(inode(file), queueFile) << "the queue file was replaced";
+    EXPECT_FALSE(fs::exists(file.string() + ".corrupt"));
+
+    // A first start on a full disk: the new file cannot even get its tables yet.
+    disk.fill();
+    VTDB fresh("def2", clockedOptions());
+    time_ = 8;
+    fresh.insertRow(PersistenceType::events, record("first"), false);
+    EXPECT_EQ(fresh.pendingRowCount(), 1u);
+    disk.empty();
+    time_ = 9;
+    fresh.insertRow(PersistenceType::events, record("second"), false);
+    EXPECT_EQ(events(fresh.readRows(PersistenceType::events, VTDB::noLimit, false)),
+              (std::vector<std::string>{"first", "second"}));
+}
+
+TEST_F(VTDBTest, RowsKeptInMemoryAreBoundedByCountAndSizeAndTheOldestGoFirst) {
+    const struct {
+        size_t rows;
+        size_t bytes;
+        size_t kept;
+    } cases[] = {{VTDB::maxPendingRows + 2, 10, VTDB::maxPendingRows}, {5, VTDB::maxPendingBytes / 3, 2}};
+    for (const auto& bound : cases) {
+        SCOPED_TRACE(bound.rows);
+        fs::remove_all(caches_);
+        auto options = clockedOptions();
+        options.busyTimeout = std::chrono::milliseconds(0);
+        VTDB store("abc1", options);
+        RawDatabase other(*store.pathToDb());
+        ASSERT_EQ(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        for (size_t i = 0; i < bound.rows; ++i) {
+            time_ = static_cast<double>(i);
+            store.insertRow(PersistenceType::events,
+                            R"({"event":")" + std::to_string(i) + R"(","pad":")" +
+                                std::string(bound.bytes, 'p') + R"("})",
+                            false);
+        }
+        EXPECT_EQ(store.pendingRowCount(), bound.kept);
+        ASSERT_EQ(other.exec("COMMIT"), SQLITE_OK);
+        const auto stored = events(store.readRows(PersistenceType::events, VTDB::noLimit, false));
+        ASSERT_EQ(stored.size(), bound.kept);
+        EXPECT_EQ(stored.front(), std::to_string(bound.rows - bound.kept));
+        EXPECT_EQ(stored.back(), std::to_string(bound.rows - 1));
+    }
 }
 
 TEST_F(VTDBTest, RowsHeldBackByALockTakePartInLaterFlagChangesAndDeleteAll) {

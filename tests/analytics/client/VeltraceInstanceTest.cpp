@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -204,6 +207,30 @@ TEST(VeltraceOptOutTest, NothingIsStoredWhileOptedOutAndOptingInTracksOptIn) {
     EXPECT_FALSE(rig.instance->hasOptedOutTracking());
 }
 
+// The caller learns whether the choice will outlast the process; it is in force for this run either way.
+TEST(VeltraceOptOutTest, TheCompletionSaysWhetherTheChoiceWasStored) {
+    for (const bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked ? "store blocked" : "store writable");
+        InstanceRig rig;
+        auto instance = rig.make();
+        rig.drain();
+        if (blocked) {
+            // A file where the suite's folder belongs stops every write, even for root.
+            const auto folder = UserDefaults::pathForSuite(VeltracePersistence::suiteName)->parent_path();
+            std::filesystem::remove_all(folder);
+            std::ofstream(folder) << "not a folder";
+        }
+        std::promise<bool> out;
+        instance->optOutTracking([&](bool stored) { out.set_value(stored); });
+        EXPECT_EQ(out.get_future().get(), !blocked);
+        EXPECT_TRUE(instance->hasOptedOutTracking());
+        std::promise<bool> in;
+        instance->optInTracking(std::nullopt, std::nullopt, [&](bool stored) { in.set_value(stored); });
+        EXPECT_EQ(in.get_future().get(), !blocked);
+        EXPECT_FALSE(instance->hasOptedOutTracking());
+    }
+}
+
 TEST(VeltraceOptOutTest, OptingOutQueuesTheProfileDeletionForTheIdentifiedUser) {
     InstanceRig rig;
     auto instance = rig.make();
@@ -274,6 +301,58 @@ TEST(VeltracePersistenceRecoveryTest, AfterADamagedSuiteTheIdentityAndOptOutAreS
     const auto afterOptOut = rig.instance->identity();
     rig.make();
     EXPECT_EQ(rig.instance->identity(), afterOptOut);
+}
+
+// Delivery that waits until shutdown(); tells when a batch arrived and which thread destroyed the sender.
+struct DeliveryGate {
+    std::promise<void> arrived;
+    std::promise<std::thread::id> destroyedOn;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool anyArrived = false;
+    bool open = false;
+
+    void openUp() {
+        std::lock_guard lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+};
+
+class GatedSender : public HeldBackSender {
+  public:
+    explicit GatedSender(std::shared_ptr<DeliveryGate> gate) : gate_(std::move(gate)) {}
+    ~GatedSender() override { gate_->destroyedOn.set_value(std::this_thread::get_id()); }
+    bool requestNotAllowed() const override { return false; }
+    bool sendRequest(const std::string&, FlushType, bool, const HeaderFields&, const QueryItems&) override {
+        std::unique_lock lock(gate_->mutex);
+        if (!std::exchange(gate_->anyArrived, true))
+            gate_->arrived.set_value();
+        gate_->changed.wait(lock, [&] { return gate_->open; });
+        return false;
+    }
+    void shutdown() override { gate_->openUp(); }
+
+  private:
+    std::shared_ptr<DeliveryGate> gate_;
+};
+
+TEST(VeltraceLifetimeTest, TheLastOwnerLettingGoDuringDeliveryDestroysTheInstanceOnItsOwnThread) {
+    InstanceRig rig;
+    auto gate = std::make_shared<DeliveryGate>();
+    VeltraceInstance::Options options;
+    options.sender = std::make_shared<GatedSender>(gate);
+    rig.make(std::move(options));
+    rig.instance->track("e");
+    rig.instance->flush();
+    gate->arrived.get_future().wait();
+
+    rig.instance.reset(); // the batch is still out, on the instance's network queue
+    gate->openUp();       // lets the batch end, had the release not ended it
+    auto destroyedOn = gate->destroyedOn.get_future();
+    ASSERT_EQ(destroyedOn.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(destroyedOn.get(), std::this_thread::get_id())
+        << "the instance was destroyed inside its own work, after its owner let go";
 }
 
 } // namespace
