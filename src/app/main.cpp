@@ -83,8 +83,10 @@ int main(int argc, char** argv) {
     const SingleInstance::Start start = commandLine.replace      ? SingleInstance::Start::Replace
                                         : commandLine.background ? SingleInstance::Start::Background
                                                                  : SingleInstance::Start::Normal;
+    // A Wayland session may have no X display at all.
+    const char* display = std::getenv("DISPLAY");
     SingleInstance::Claim claim =
-        SingleInstance::claim(InstanceChannel::serverName().toStdString(), start, std::getenv("DISPLAY"));
+        SingleInstance::claim(InstanceChannel::serverName().toStdString(), start, display ? display : "");
     for (const std::string& message : claim.messages)
         std::fprintf(stderr, "lumarex: %s\n", message.c_str());
     if (claim.handedOver)

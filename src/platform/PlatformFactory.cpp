@@ -1,7 +1,12 @@
 #include "platform/PlatformFactory.h"
 
+#include "platform/gnome/GnomeDesktopPlatform.h"
 #include "platform/x11/X11DesktopPlatform.h"
 
+#include <QByteArray>
+#include <QList>
+
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -9,6 +14,14 @@ namespace {
 std::string environmentValue(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
+}
+
+// XDG_CURRENT_DESKTOP is a colon-separated list ("ubuntu:GNOME", "GNOME-Classic:GNOME").
+bool isGnome(const std::string& currentDesktop) {
+    const QList<QByteArray> names = QByteArray::fromStdString(currentDesktop).split(':');
+    return std::any_of(names.begin(), names.end(), [](const QByteArray& name) {
+        return name.compare("GNOME", Qt::CaseInsensitive) == 0;
+    });
 }
 
 } // namespace
@@ -21,6 +34,10 @@ PlatformFactory::Session PlatformFactory::Session::fromEnvironment() {
 PlatformFactory::Choice PlatformFactory::choose(const Session& session) {
     const bool wayland = !session.waylandDisplay.empty() || session.sessionType == "wayland";
     Choice choice;
+    if (wayland && isGnome(session.currentDesktop)) {
+        choice.backend = Backend::Gnome;
+        return choice;
+    }
     if (session.display.empty()) {
         choice.problem = wayland
                              ? "this is a Wayland session without X11 support: Lumarex needs an X11 session "
@@ -43,6 +60,8 @@ std::unique_ptr<DesktopPlatform> PlatformFactory::open(const Choice& choice, std
             return platform;
         *error = "cannot open the X display '" + environmentValue("DISPLAY") + "' (DISPLAY)";
         return nullptr;
+    case Backend::Gnome:
+        return std::make_unique<GnomeDesktopPlatform>();
     case Backend::None:
         break;
     }

@@ -13,8 +13,10 @@ class PlatformFactory {
     enum class Backend {
         // No backend can serve this session; Choice::problem says why.
         None,
-        // An X server: an X11 session, or XWayland inside a Wayland session.
+        // An X server: an X11 session, or XWayland inside a Wayland session other than GNOME's.
         X11,
+        // GNOME on Wayland: the Lumarex GNOME Shell extension draws, driven over the session bus.
+        Gnome,
     };
 
     // What the session tells about itself through its environment.

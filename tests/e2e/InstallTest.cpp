@@ -195,6 +195,11 @@ TEST_F(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
     for (int size : iconSizes())
         expected.push_back("./usr/share/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) +
                            "/apps/" + appId + ".png");
+    // The GNOME Shell extension, system-wide, with its compiled settings schema.
+    for (const char* file :
+         {"metadata.json", "extension.js", "example.quorvel.Lumarex.Shell1.xml", "schemas/gschemas.compiled"})
+        expected.push_back(std::string("./usr/share/gnome-shell/extensions/") + LUMAREX_GNOME_EXTENSION_UUID +
+                           "/" + file);
     for (const std::string& path : expected)
         EXPECT_NE(contents.out.find(" " + path + "\n"), std::string::npos) << path;
     EXPECT_EQ(contents.out.find("gtest"), std::string::npos) << "no test files in the package";

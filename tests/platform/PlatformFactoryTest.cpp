@@ -20,7 +20,15 @@ TEST(PlatformFactoryTest, ChoosesTheBackendForEachKindOfSession) {
     const SessionCase cases[] = {
         {"X11 session", {":0", "", "x11", "XFCE"}, Backend::X11, ""},
         {"X server without session variables", {":5", "", "", ""}, Backend::X11, ""},
-        {"GNOME on Wayland with XWayland", {":0", "wayland-0", "wayland", "GNOME"}, Backend::X11, "XWayland"},
+        {"GNOME on Wayland with XWayland", {":0", "wayland-0", "wayland", "GNOME"}, Backend::Gnome, ""},
+        {"GNOME on Wayland without XWayland", {"", "wayland-0", "wayland", "GNOME"}, Backend::Gnome, ""},
+        {"a GNOME derivative on Wayland", {":0", "wayland-0", "wayland", "ubuntu:GNOME"}, Backend::Gnome, ""},
+        {"GNOME on X11", {":0", "", "x11", "GNOME"}, Backend::X11, ""},
+        {"KDE on Wayland with XWayland", {":0", "wayland-0", "wayland", "KDE"}, Backend::X11, "XWayland"},
+        {"a desktop whose name only contains GNOME",
+         {":0", "wayland-0", "wayland", "NOTGNOME"},
+         Backend::X11,
+         "XWayland"},
         {"Wayland compositor that sets only WAYLAND_DISPLAY",
          {":1", "wayland-1", "", ""},
          Backend::X11,
@@ -29,10 +37,7 @@ TEST(PlatformFactoryTest, ChoosesTheBackendForEachKindOfSession) {
          {"", "wayland-0", "wayland", "KDE"},
          Backend::None,
          "X11 session or XWayland"},
-        {"Wayland session type alone",
-         {"", "", "wayland", "GNOME"},
-         Backend::None,
-         "X11 session or XWayland"},
+        {"Wayland session type alone", {"", "", "wayland", "Sway"}, Backend::None, "X11 session or XWayland"},
         {"no desktop at all", {"", "", "tty", ""}, Backend::None, "DISPLAY is not set"},
     };
     for (const SessionCase& c : cases) {

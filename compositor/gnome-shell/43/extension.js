@@ -1,0 +1,314 @@
+// The Lumarex highlight inside GNOME Shell 43–44: the Lumarex application drives it over the session bus
+// (see example.quorvel.Lumarex.Shell1.xml); the Shell draws it in its own frames, where the pointer and
+// every press are known.
+'use strict';
+
+const {Clutter, Gio, GLib, Meta, Shell, St} = imports.gi;
+const ExtensionUtils = imports.misc.extensionUtils;
+const Main = imports.ui.main;
+
+const BUS_NAME = 'example.quorvel.Lumarex.Shell';
+const OBJECT_PATH = '/example/quorvel/Lumarex/Shell';
+const INTERFACE = 'example.quorvel.Lumarex.Shell1';
+const INVALID_ARGS = `${INTERFACE}.Error.InvalidArgs`;
+const SHORTCUT_KEY = 'toggle-highlight';
+
+// As the application draws it on X11.
+const MIN_SIZE = 10;
+const MAX_SIZE = 100;
+const MAX_SHORTCUT_LENGTH = 64;
+const SPRING_RESPONSE_SECONDS = 0.3;
+const SETTLED_VALUE = 1e-3;
+const SETTLED_VELOCITY = 1e-2;
+// Presses over Wayland clients never reach the stage, so the button state is read at this interval while
+// shown (and not at all while hidden).
+const PRESS_POLL_MS = 16;
+
+const DEFAULT_LOOK = {
+    baseColor: '#FF0000', baseOpacity: 0.3, baseSize: 30,
+    clickColor: '#FF0000', clickOpacity: 0.6, clickSize: 40,
+};
+
+// A critically damped spring evaluated in closed form, so it does not matter how often frames come.
+class Spring {
+    constructor(response) {
+        this._omega = 2 * Math.PI / response;
+        this._target = 0;
+        this._x0 = 0;
+        this._v0 = 0;
+        this._t0 = 0;
+    }
+
+    _raw(now) {
+        const t = Math.max(0, now - this._t0);
+        const a = this._x0 - this._target;
+        const b = this._v0 + this._omega * a;
+        const e = Math.exp(-this._omega * t);
+        return [this._target + (a + b * t) * e, (this._v0 - this._omega * b * t) * e];
+    }
+
+    isSettled(now) {
+        const [x, v] = this._raw(now);
+        return Math.abs(x - this._target) < SETTLED_VALUE && Math.abs(v) < SETTLED_VELOCITY;
+    }
+
+    value(now) {
+        return this.isSettled(now) ? this._target : this._raw(now)[0];
+    }
+
+    setTarget(target, now) {
+        const settled = this.isSettled(now);
+        const [x, v] = this._raw(now);
+        this._x0 = settled ? this._target : x;
+        this._v0 = settled ? 0 : v;
+        this._t0 = now;
+        this._target = target;
+    }
+}
+
+function seconds() {
+    return GLib.get_monotonic_time() / 1e6;
+}
+
+function isColor(text) {
+    return typeof text === 'string' && /^#[0-9A-Fa-f]{6}$/.test(text);
+}
+
+function isOpacity(value) {
+    return Number.isFinite(value) && value >= 0 && value <= 1;
+}
+
+function isSize(value) {
+    return Number.isFinite(value) && value >= MIN_SIZE && value <= MAX_SIZE;
+}
+
+function circleStyle(color, opacity, size) {
+    const [r, g, b] = [1, 3, 5].map(i => parseInt(color.slice(i, i + 2), 16));
+    return `width: ${size}px; height: ${size}px; border-radius: ${size / 2}px; ` +
+        `background-color: rgba(${r}, ${g}, ${b}, ${opacity});`;
+}
+
+class Highlight {
+    constructor(metadata) {
+        this._version = metadata['version-name'] ?? '';
+        this._look = {...DEFAULT_LOOK};
+        this._shown = false;
+        this._owner = null;
+        this._ownerWatch = 0;
+        this._buttonDown = false;
+        this._pollId = 0;
+        this._spring = new Spring(SPRING_RESPONSE_SECONDS);
+        this._timeline = null;
+        this._signals = [];
+
+        this._actor = new St.Widget({reactive: false, visible: false, layout_manager: new Clutter.BinLayout()});
+        this._base = new St.Widget({reactive: false, x_align: Clutter.ActorAlign.CENTER,
+            y_align: Clutter.ActorAlign.CENTER});
+        this._click = new St.Widget({reactive: false, opacity: 0, x_align: Clutter.ActorAlign.CENTER,
+            y_align: Clutter.ActorAlign.CENTER});
+        this._actor.add_child(this._base);
+        this._actor.add_child(this._click);
+        this._applyLook();
+        Main.layoutManager.addTopChrome(this._actor, {affectsInputRegion: false, trackFullscreen: false});
+
+        this._settings = ExtensionUtils.getSettings();
+        Main.wm.addKeybinding(SHORTCUT_KEY, this._settings, Meta.KeyBindingFlags.IGNORE_AUTOREPEAT,
+            Shell.ActionMode.ALL, () => this._dbus?.emit_signal('ShortcutPressed', null));
+
+        const xml = ExtensionUtils.getCurrentExtension().dir.get_child(`${INTERFACE}.xml`).load_contents(null)[1];
+        this._dbus = Gio.DBusExportedObject.wrapJSObject(new TextDecoder().decode(xml), this);
+        this._dbus.export(Gio.DBus.session, OBJECT_PATH);
+        this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
+            Gio.BusNameOwnerFlags.NONE, null, null);
+    }
+
+    destroy() {
+        this._hide();
+        Gio.bus_unown_name(this._nameId);
+        this._dbus.unexport();
+        this._dbus = null;
+        Main.wm.removeKeybinding(SHORTCUT_KEY);
+        this._settings = null;
+        this._actor.destroy();
+    }
+
+    // D-Bus methods. Each call names its sender as the highlight's owner, whose leaving hides it.
+
+    SetLookAsync([baseColor, baseOpacity, baseSize, clickColor, clickOpacity, clickSize], invocation) {
+        const problems = [];
+        if (!isColor(baseColor))
+            problems.push(`base colour "${baseColor}" is not #RRGGBB`);
+        if (!isColor(clickColor))
+            problems.push(`click colour "${clickColor}" is not #RRGGBB`);
+        if (!isOpacity(baseOpacity))
+            problems.push(`base opacity ${baseOpacity} is not within 0..1`);
+        if (!isOpacity(clickOpacity))
+            problems.push(`click opacity ${clickOpacity} is not within 0..1`);
+        if (!isSize(baseSize))
+            problems.push(`base size ${baseSize} is not within ${MIN_SIZE}..${MAX_SIZE}`);
+        if (!isSize(clickSize))
+            problems.push(`click size ${clickSize} is not within ${MIN_SIZE}..${MAX_SIZE}`);
+        if (problems.length > 0) {
+            invocation.return_dbus_error(INVALID_ARGS, problems.join('; '));
+            return;
+        }
+        this._look = {baseColor, baseOpacity, baseSize, clickColor, clickOpacity, clickSize};
+        this._applyLook();
+        invocation.return_value(null);
+    }
+
+    SetShortcutAsync([accelerator], invocation) {
+        if (accelerator.length > MAX_SHORTCUT_LENGTH) {
+            invocation.return_dbus_error(INVALID_ARGS, `the accelerator is longer than ${MAX_SHORTCUT_LENGTH}`);
+            return;
+        }
+        this._settings.set_strv(SHORTCUT_KEY, accelerator ? [accelerator] : []);
+        invocation.return_value(null);
+    }
+
+    ShowAsync(_params, invocation) {
+        this._watchOwner(invocation.get_sender());
+        this._show();
+        invocation.return_value(null);
+    }
+
+    HideAsync(_params, invocation) {
+        this._hide();
+        invocation.return_value(null);
+    }
+
+    SetClickedAsync([clicked], invocation) {
+        this._spring.setTarget(clicked ? 1 : 0, seconds());
+        this._animateClick();
+        invocation.return_value(null);
+    }
+
+    get Version() {
+        return this._version;
+    }
+
+    get Shown() {
+        return this._shown;
+    }
+
+    _applyLook() {
+        const look = this._look;
+        this._base.style = circleStyle(look.baseColor, look.baseOpacity, look.baseSize);
+        this._click.style = circleStyle(look.clickColor, look.clickOpacity, look.clickSize);
+        const scale = St.ThemeContext.get_for_stage(global.stage).scale_factor;
+        this._extent = Math.max(look.baseSize, look.clickSize) * scale;
+        this._actor.set_size(this._extent, this._extent);
+        if (this._shown)
+            this._follow();
+    }
+
+    _follow() {
+        const [x, y] = global.get_pointer();
+        this._actor.set_position(Math.round(x - this._extent / 2), Math.round(y - this._extent / 2));
+    }
+
+    _show() {
+        if (!this._shown) {
+            this._shown = true;
+            Meta.disable_unredirect_for_display(global.display);
+            const tracker = Meta.CursorTracker.get_for_display(global.display);
+            this._signals.push([tracker, tracker.connect('position-invalidated', () => this._follow())]);
+            // Chrome added later lands above; the highlight stays on top.
+            const group = this._actor.get_parent();
+            this._signals.push([group, group.connect('actor-added', () => group.set_child_above_sibling(this._actor, null))]);
+            this._buttonDown = this._leftButtonDown();
+            this._pollId = GLib.timeout_add(GLib.PRIORITY_HIGH, PRESS_POLL_MS, () => this._pollButton());
+            this._actor.show();
+            this._dbus.emit_property_changed('Shown', new GLib.Variant('b', true));
+        }
+        this._actor.get_parent().set_child_above_sibling(this._actor, null);
+        this._follow();
+    }
+
+    _hide() {
+        this._unwatchOwner();
+        if (!this._shown)
+            return;
+        this._shown = false;
+        for (const [object, id] of this._signals)
+            object.disconnect(id);
+        this._signals = [];
+        GLib.source_remove(this._pollId);
+        this._pollId = 0;
+        this._stopTimeline();
+        this._actor.hide();
+        Meta.enable_unredirect_for_display(global.display);
+        this._dbus?.emit_property_changed('Shown', new GLib.Variant('b', false));
+    }
+
+    _leftButtonDown() {
+        return (global.get_pointer()[2] & Clutter.ModifierType.BUTTON1_MASK) !== 0;
+    }
+
+    _pollButton() {
+        const down = this._leftButtonDown();
+        if (down && !this._buttonDown) {
+            const [x, y] = global.get_pointer();
+            this._dbus.emit_signal('LeftPressed', new GLib.Variant('(dd)', [x, y]));
+        }
+        this._buttonDown = down;
+        return GLib.SOURCE_CONTINUE;
+    }
+
+    // The Shell's own easing is switched off under software rendering, so the spring runs on a timeline
+    // of its own, which ticks with the stage's frames only while the click circle moves.
+    _animateClick() {
+        if (!this._shown) {
+            this._click.opacity = Math.round(255 * this._spring.value(seconds()));
+            return;
+        }
+        if (this._timeline)
+            return;
+        this._timeline = new Clutter.Timeline({actor: this._click, duration: 1000, repeat_count: -1});
+        this._timeline.connect('new-frame', () => {
+            const now = seconds();
+            this._click.opacity = Math.round(255 * Math.min(1, Math.max(0, this._spring.value(now))));
+            if (this._spring.isSettled(now))
+                this._stopTimeline();
+        });
+        this._timeline.start();
+    }
+
+    _stopTimeline() {
+        if (!this._timeline)
+            return;
+        this._timeline.stop();
+        this._timeline = null;
+        this._click.opacity = Math.round(255 * this._spring.value(seconds()));
+    }
+
+    _watchOwner(sender) {
+        if (sender === this._owner)
+            return;
+        this._unwatchOwner();
+        this._owner = sender;
+        this._ownerWatch = Gio.bus_watch_name_on_connection(Gio.DBus.session, sender,
+            Gio.BusNameWatcherFlags.NONE, null, () => this._hide());
+    }
+
+    _unwatchOwner() {
+        if (this._ownerWatch)
+            Gio.bus_unwatch_name(this._ownerWatch);
+        this._ownerWatch = 0;
+        this._owner = null;
+    }
+}
+
+let highlight = null;
+
+function init() {
+}
+
+function enable() {
+    highlight = new Highlight(ExtensionUtils.getCurrentExtension().metadata);
+}
+
+function disable() {
+    highlight.destroy();
+    highlight = null;
+}
