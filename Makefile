@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD := build
 PREFIX ?= /usr/local
 
-.PHONY: all bootstrap configure build run test test-app test-sanitizers bench install package clean
+.PHONY: all bootstrap configure build run test test-app test-gnome test-sanitizers bench install package clean
 
 all: build
 
@@ -25,8 +25,13 @@ run: build
 # ThreadSanitizer.
 test: test-app test-sanitizers
 
+# The headless GNOME Shell tests (label gnome) run apart for now: their Shell sometimes fails to start on a
+# loaded two-core machine, so they are not yet part of make test.
 test-app: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 -LE gnome
+
+test-gnome: build
+	cd $(BUILD) && ctest --output-on-failure -j 1 --timeout 300 -L gnome
 
 test-sanitizers: bootstrap
 	@test -f build-asan/CMakeCache.txt || cmake --preset asan
