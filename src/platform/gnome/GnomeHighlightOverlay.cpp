@@ -60,8 +60,8 @@ void GnomeHighlightOverlay::stopWatchingPresses() {
 }
 
 void GnomeHighlightOverlay::sendLook() {
-    extension_.setLook({settings_.baseColor().name(QColor::HexRgb).toUpper(), settings_.baseOpacity(),
-                        settings_.baseSize(), settings_.clickColor().name(QColor::HexRgb).toUpper(),
+    extension_.setLook({HighlightSettings::hexFromColor(settings_.baseColor()), settings_.baseOpacity(),
+                        settings_.baseSize(), HighlightSettings::hexFromColor(settings_.clickColor()),
                         settings_.clickOpacity(), settings_.clickSize()});
 }
 

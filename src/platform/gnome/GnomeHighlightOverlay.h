@@ -1,5 +1,7 @@
 #pragma once
 
+#include "highlight/CursorHighlightView.h"
+
 #include "platform/HighlightOverlay.h"
 
 #include <QMetaObject>
@@ -17,7 +19,8 @@ class HighlightSettings;
 // Thread-safety: GUI thread only.
 class GnomeHighlightOverlay : public HighlightOverlay {
   public:
-    static constexpr int kClickHoldMs = 300;
+    // As long as the drawing view holds the click look on X11.
+    static constexpr int kClickHoldMs = int(CursorHighlightView::kClickHoldSeconds * 1000);
 
     GnomeHighlightOverlay(GnomeShellExtension& extension, HighlightSettings& settings, Click& click);
     ~GnomeHighlightOverlay() override;
