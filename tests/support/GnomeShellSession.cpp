@@ -119,9 +119,12 @@ GnomeShellSession::GnomeShellSession(const Options& options)
             fail("the Shell did not come up: no " + service.toStdString() + " on its bus");
     }
     // The Shell opens the Overview once its start is complete; input sessions made before that may wait
-    // behind the start's work on a busy machine.
-    QDBusInterface shell(kShell, QStringLiteral("/org/gnome/Shell"), kShell, *bus_);
-    const auto overviewActive = [&] { return shell.property("OverviewActive").toBool(); };
+    // behind the start's work on a busy machine. The Shell owns its name before it exports its object, so
+    // the property is asked afresh each time: an interface introspected too early stays invalid.
+    const auto overviewActive = [&] {
+        return property(kShell, QStringLiteral("/org/gnome/Shell"), kShell, QStringLiteral("OverviewActive"))
+            .toBool();
+    };
     if (!waitUntil(overviewActive, kStartTimeout))
         fail("the Shell did not open the Overview after starting");
     startInput();
@@ -262,6 +265,17 @@ QImage GnomeShellSession::screenshot(QRect area) {
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
     return image;
+}
+
+QVariant GnomeShellSession::property(const QString& service, const QString& path, const QString& interface,
+                                     const QString& name) {
+    const QDBusMessage reply = bus_->call(
+        QDBusMessage::createMethodCall(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                       QStringLiteral("Get"))
+        << interface << name);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return reply.arguments().constFirst().value<QDBusVariant>().variant();
 }
 
 bool GnomeShellSession::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

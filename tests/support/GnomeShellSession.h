@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QVariant>
 
 #include <chrono>
 #include <cstdint>
@@ -62,6 +63,11 @@ class GnomeShellSession {
     QImage screenshot();
     // Only `area` (quicker: the Shell encodes fewer pixels); null on failure.
     QImage screenshot(QRect area);
+
+    // A property of an object on the Shell's bus, asked now without introspection; invalid when the call
+    // fails.
+    QVariant property(const QString& service, const QString& path, const QString& interface,
+                      const QString& name);
 
     // Runs the event loop until `condition` holds or `timeout` passes; returns whether it held.
     static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
