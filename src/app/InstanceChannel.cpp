@@ -26,8 +26,13 @@ InstanceChannel::~InstanceChannel() {
         notifier_->setEnabled(false);
 }
 
+QString InstanceChannel::display() {
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    return wayland.isEmpty() ? qEnvironmentVariable("DISPLAY") : wayland;
+}
+
 QString InstanceChannel::serverName() {
-    QString display = qEnvironmentVariable("DISPLAY");
+    QString display = InstanceChannel::display();
     for (QChar& c : display)
         if (!c.isLetterOrNumber())
             c = u'_';
@@ -64,7 +69,7 @@ void InstanceChannel::acceptConnections() {
 
 bool InstanceChannel::send(const QString& command, QString* error, std::chrono::milliseconds timeout) {
     const QString path = serverName();
-    const QString display = qEnvironmentVariable("DISPLAY");
+    const QString display = InstanceChannel::display();
     const CommandSocket::Reply reply =
         CommandSocket::request(path.toStdString(), command.toStdString(), timeout);
     switch (reply.outcome) {

@@ -28,7 +28,10 @@ class InstanceChannel : public QObject {
 
     bool isListening() const { return socket_ != nullptr; }
 
-    // The socket path for the current user and $DISPLAY.
+    // The display one instance serves: $WAYLAND_DISPLAY in a Wayland session (which may have no X display,
+    // or XWayland's beside it), else $DISPLAY.
+    static QString display();
+    // The socket path for the current user and display().
     static QString serverName();
 
     // Client side: delivers `command` and waits for the instance to carry it out. On failure returns

@@ -4,6 +4,7 @@
 #include "highlight/CursorHighlightWindow.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenu>
 
 TrayIcon::TrayIcon(CursorHighlightWindow& overlay, Actions actions, std::function<void()> openSettings,
@@ -48,6 +49,11 @@ TrayIcon::~TrayIcon() {
 }
 
 void TrayIcon::show() {
+    // On X11 the toolkit watches for a tray that starts later. Elsewhere it knows the desktop's tray (a
+    // StatusNotifierItem host) only from its start, and an icon shown without one only brings its
+    // complaints on standard error: a desktop without a tray (plain GNOME) gets no icon.
+    if (QGuiApplication::platformName() != QLatin1String("xcb") && !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
     icon_->show();
 }
 

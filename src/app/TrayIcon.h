@@ -30,8 +30,8 @@ class TrayIcon : public QObject {
              QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    // Shows the icon; on a desktop without a tray nothing shows, and the toolkit puts the icon in a tray
-    // that appears later.
+    // Shows the icon. On X11 without a tray nothing shows, and the toolkit puts the icon in a tray that
+    // appears later; on Wayland a desktop without a tray at the start gets no icon.
     void show();
 
     QSystemTrayIcon& systemTrayIcon() { return *icon_; }

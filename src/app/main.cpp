@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/ContentView.h"
+#include "app/DesktopNotification.h"
 #include "app/InstanceChannel.h"
 #include "app/QuorvelApp.h"
 #include "app/SingleInstance.h"
@@ -19,7 +20,6 @@
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -42,6 +42,15 @@ int sendToRunningInstance(int argc, char** argv, const std::string& command) {
     return 0;
 }
 
+void tellTheDesktop(int argc, char** argv, const std::string& problem) {
+    QCoreApplication app(argc, argv);
+    setApplicationIdentity();
+    QString error;
+    if (!DesktopNotification::send(QStringLiteral("Lumarex cannot run on this desktop"),
+                                   QString::fromStdString(problem), &error))
+        std::fprintf(stderr, "lumarex: cannot show this in a notification either: %s\n", qPrintable(error));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -49,8 +58,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const CommandLine commandLine = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
-    const PlatformFactory::Choice platform =
-        PlatformFactory::choose(PlatformFactory::Session::fromEnvironment());
+    const PlatformFactory::Session session = PlatformFactory::Session::fromEnvironment();
+    const PlatformFactory::Choice platform = PlatformFactory::choose(session);
     const auto unusable = [&platform] {
         if (platform.backend != PlatformFactory::Backend::None)
             return false;
@@ -75,18 +84,21 @@ int main(int argc, char** argv) {
         break;
     }
 
-    if (unusable())
+    if (unusable()) {
+        // Started from the desktop's launcher, nobody reads standard error: on a Wayland desktop Lumarex
+        // cannot draw on, the desktop's notifications say it too.
+        if (!session.waylandDisplay.empty())
+            tellTheDesktop(argc, argv, platform.problem);
         return 1;
+    }
 
     // One instance per user and display, decided before the toolkit starts: a hand-over costs next to
     // nothing, and no window flashes up.
     const SingleInstance::Start start = commandLine.replace      ? SingleInstance::Start::Replace
                                         : commandLine.background ? SingleInstance::Start::Background
                                                                  : SingleInstance::Start::Normal;
-    // A Wayland session may have no X display at all.
-    const char* display = std::getenv("DISPLAY");
-    SingleInstance::Claim claim =
-        SingleInstance::claim(InstanceChannel::serverName().toStdString(), start, display ? display : "");
+    SingleInstance::Claim claim = SingleInstance::claim(InstanceChannel::serverName().toStdString(), start,
+                                                        InstanceChannel::display().toStdString());
     for (const std::string& message : claim.messages)
         std::fprintf(stderr, "lumarex: %s\n", message.c_str());
     if (claim.handedOver)
@@ -98,8 +110,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumarex: %s\n", error.c_str());
         return 1;
     }
-    if (!platform.notice.empty())
-        std::fprintf(stderr, "lumarex: %s\n", platform.notice.c_str());
 
     QApplication app(argc, argv);
     setApplicationIdentity();

@@ -38,18 +38,24 @@ PlatformFactory::Choice PlatformFactory::choose(const Session& session) {
         choice.backend = Backend::Gnome;
         return choice;
     }
+    if (wayland) {
+        // XWayland would start, but its pointer stands still whenever the pointer is over a native window,
+        // and so would the highlight: better to say so than to show a circle that freezes.
+        const std::string desktop = session.currentDesktop.empty()
+                                        ? "this Wayland desktop"
+                                        : "the Wayland desktop " + session.currentDesktop;
+        choice.problem = "Lumarex cannot highlight the pointer on " + desktop +
+                         ". On Wayland only the desktop's compositor sees the pointer over every window, and "
+                         "Lumarex draws through the compositor only on GNOME. Through XWayland the highlight "
+                         "would stop wherever the pointer leaves an X11 window, so Lumarex does not start "
+                         "here. Log in to a GNOME session or to an X11 session to use it.";
+        return choice;
+    }
     if (session.display.empty()) {
-        choice.problem = wayland
-                             ? "this is a Wayland session without X11 support: Lumarex needs an X11 session "
-                               "or XWayland (DISPLAY is not set)"
-                             : "cannot find an X server: DISPLAY is not set";
+        choice.problem = "cannot find an X server: DISPLAY is not set";
         return choice;
     }
     choice.backend = Backend::X11;
-    if (wayland)
-        choice.notice =
-            "this is a Wayland session: Lumarex runs through XWayland, where it sees the pointer only "
-            "over X11 windows, so the highlight stops while the pointer is over other windows";
     return choice;
 }
 

@@ -13,7 +13,8 @@ class PlatformFactory {
     enum class Backend {
         // No backend can serve this session; Choice::problem says why.
         None,
-        // An X server: an X11 session, or XWayland inside a Wayland session other than GNOME's.
+        // An X server in an X11 session. (XWayland in a Wayland session is not enough: it sees the pointer
+        // only over X11 windows.)
         X11,
         // GNOME on Wayland: the Lumarex GNOME Shell extension draws, driven over the session bus.
         Gnome,
@@ -31,10 +32,9 @@ class PlatformFactory {
 
     struct Choice {
         Backend backend = Backend::None;
-        // With Backend::None: one line for standard error saying what is missing.
+        // With Backend::None: what is missing, and on a Wayland desktop without a backend what the user
+        // can do instead; one paragraph, for standard error and the desktop's notifications.
         std::string problem;
-        // A limit of the chosen backend in this session that the user should hear of once, or empty.
-        std::string notice;
     };
 
     static Choice choose(const Session& session);

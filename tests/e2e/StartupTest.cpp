@@ -116,13 +116,19 @@ TEST(StartupTest, WithoutDisplayItSaysSoAndFails) {
     }
 }
 
-TEST(StartupTest, WaylandWithoutXWaylandAsksForAnX11Session) {
+TEST(StartupTest, AWaylandDesktopWithoutABackendIsRefusedEvenWithXWayland) {
+    XvfbServer xwayland;
     AppSandbox sandbox;
-    Environment environment = sandbox.environment("");
+    Environment environment = sandbox.environment(xwayland.displayName());
     environment["WAYLAND_DISPLAY"] = "wayland-0";
+    environment["XDG_CURRENT_DESKTOP"] = "Sway";
+    // No notification service either: that is said, and the status stays the same.
+    environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + sandbox.root().string() + "/no-bus";
     auto result = AppProcess::run(LUMAREX_BINARY_PATH, {}, environment);
     EXPECT_EQ(result.status.code, 1) << result.status.describe();
-    EXPECT_NE(result.err.find("X11 session or XWayland"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("cannot highlight the pointer on the Wayland desktop Sway"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("cannot show this in a notification either"), std::string::npos) << result.err;
 }
 
 TEST(StartupTest, ControlCommandsWithNothingRunningFail) {

@@ -1,6 +1,7 @@
 // The real program on a headless GNOME Shell with the installed extension: what a person would see, in
 // the Shell's screenshots, with input through the compositor.
 #include "gnome/ExtensionBus.h"
+#include "gnome/ProgramEnvironment.h"
 #include "support/AppProcess.h"
 #include "support/AppSandbox.h"
 #include "support/DBusSignalRecorder.h"
@@ -23,6 +24,7 @@ using gnometest::kInterface;
 using gnometest::kPath;
 using gnometest::kService;
 using gnometest::pixelAt;
+using gnometest::programEnvironment;
 using testsupport::AppProcess;
 using testsupport::AppSandbox;
 using testsupport::DBusSignalRecorder;
@@ -34,18 +36,6 @@ using testsupport::StagedInstall;
 namespace {
 
 const Rgb kRed{255, 0, 0};
-
-// The program's environment in `shell`: its own settings and caches, the Shell's bus and display.
-Environment programEnvironment(const AppSandbox& sandbox, const GnomeShellSession& shell) {
-    Environment env = sandbox.environment("");
-    env.erase("DISPLAY");
-    const Environment session = shell.clientEnvironment();
-    for (const char* name : {"XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
-                             "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE"})
-        env[name] = session.at(name);
-    env["QT_QPA_PLATFORM"] = "wayland";
-    return env;
-}
 
 // The bounding box of what differs between two screenshots below the top bar, whose clock may tick.
 QRect changedArea(const QImage& before, const QImage& after) {
@@ -180,6 +170,8 @@ TEST_F(GnomeAppE2ETest, WithoutTheExtensionItSaysWhatToDo) {
     AppProcess app(LUMAREX_BINARY_PATH, {}, programEnvironment(sandbox_, *shell));
     EXPECT_TRUE(app.waitForStderr("gnome-extensions enable lumarex@quorvel.example", 20s))
         << app.stderrText();
+    // Plain GNOME has no tray: no icon, and no complaint about it either.
+    EXPECT_FALSE(app.waitForStderr("ystemTray", 3s)) << app.stderrText();
 }
 
 } // namespace
