@@ -79,20 +79,24 @@ TEST_F(GnomeAppE2ETest, HighlightFollowsThePointerClicksToggleAndGoesWithTheProg
         QSettings settings(QString::fromStdString(sandbox_.settingsFile().string()), QSettings::IniFormat);
         settings.setValue("toggleShortcut", QString::fromUtf8("⌘⇧H"));
     }
-    const QImage desktop = shell->screenshot();
-    AppProcess app(LUMAREX_BINARY_PATH, {}, programEnvironment(sandbox_, *shell));
+    AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *shell));
 
-    // The settings window is a native Wayland window: the circle must show over it too.
+    // Another application's native Wayland window, which takes the keyboard focus as it opens: the circle
+    // must show over it, and the shortcut must reach Lumarex while it has the focus.
+    const QImage desktop = shell->screenshot();
+    AppProcess other(LUMAREX_SOLID_WINDOW_PATH, {"#2050c0", "500", "400"},
+                     programEnvironment(sandbox_, *shell));
+    ASSERT_TRUE(other.waitForLine("shown", 20s)) << other.stderrText();
     QImage withWindow;
     QRect window;
     ASSERT_TRUE(GnomeShellSession::waitUntil(
         [&] {
             withWindow = shell->screenshot();
             window = changedArea(desktop, withWindow);
-            return window.width() > 150 && window.height() > 100;
+            return window.width() >= 500 && window.height() >= 400;
         },
         20s))
-        << app.stderrText();
+        << other.stderrText();
 
     QDBusInterface extension(kService, kPath, kInterface, shell->bus());
     const auto run = AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell));

@@ -21,8 +21,10 @@ const SPRING_RESPONSE_SECONDS = 0.3;
 const SETTLED_VALUE = 1e-3;
 const SETTLED_VELOCITY = 1e-2;
 // Presses over Wayland clients never reach the stage, so the button state is read at this interval while
-// shown (and not at all while hidden).
+// shown and the user is active; not at all while hidden, or once no input has come for PRESS_REST_MS (the
+// next input of any kind, a press included, wakes the poll at once).
 const PRESS_POLL_MS = 16;
+const PRESS_REST_MS = 1000;
 
 const DEFAULT_LOOK = {
     baseColor: '#FF0000', baseOpacity: 0.3, baseSize: 30,
@@ -97,6 +99,9 @@ class Highlight {
         this._ownerWatch = 0;
         this._buttonDown = false;
         this._pollId = 0;
+        this._idleMonitor = global.backend.get_core_idle_monitor();
+        this._idleWatch = 0;
+        this._activeWatch = 0;
         this._spring = new Spring(SPRING_RESPONSE_SECONDS);
         this._timeline = null;
         this._signals = [];
@@ -217,7 +222,8 @@ class Highlight {
             const group = this._actor.get_parent();
             this._signals.push([group, group.connect('actor-added', () => group.set_child_above_sibling(this._actor, null))]);
             this._buttonDown = this._leftButtonDown();
-            this._pollId = GLib.timeout_add(GLib.PRIORITY_HIGH, PRESS_POLL_MS, () => this._pollButton());
+            this._startPolling();
+            this._idleWatch = this._idleMonitor.add_idle_watch(PRESS_REST_MS, () => this._restPolling());
             this._actor.show();
             this._dbus.emit_property_changed('Shown', new GLib.Variant('b', true));
         }
@@ -233,8 +239,12 @@ class Highlight {
         for (const [object, id] of this._signals)
             object.disconnect(id);
         this._signals = [];
-        GLib.source_remove(this._pollId);
-        this._pollId = 0;
+        this._idleMonitor.remove_watch(this._idleWatch);
+        this._idleWatch = 0;
+        if (this._activeWatch)
+            this._idleMonitor.remove_watch(this._activeWatch);
+        this._activeWatch = 0;
+        this._stopPolling();
         this._stopTimeline();
         this._actor.hide();
         Meta.enable_unredirect_for_display(global.display);
@@ -243,6 +253,32 @@ class Highlight {
 
     _leftButtonDown() {
         return (global.get_pointer()[2] & Clutter.ModifierType.BUTTON1_MASK) !== 0;
+    }
+
+    _startPolling() {
+        if (!this._pollId)
+            this._pollId = GLib.timeout_add(GLib.PRIORITY_HIGH, PRESS_POLL_MS, () => this._pollButton());
+    }
+
+    _stopPolling() {
+        if (this._pollId)
+            GLib.source_remove(this._pollId);
+        this._pollId = 0;
+    }
+
+    // No input for a while: the poll stops until the next input, which is read at once (it may be the
+    // press itself).
+    _restPolling() {
+        this._stopPolling();
+        if (this._activeWatch)
+            return;
+        this._activeWatch = this._idleMonitor.add_user_active_watch(() => {
+            this._activeWatch = 0;
+            if (!this._shown)
+                return;
+            this._pollButton();
+            this._startPolling();
+        });
     }
 
     _pollButton() {
