@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <deque>
 #include <fstream>
 #include <stdexcept>
@@ -31,6 +32,8 @@ using namespace std::chrono_literals;
 
 constexpr auto kStartTimeout = 60s;
 constexpr auto kStepTimeout = 15s;
+constexpr int kStartAttempts = 2;
+std::atomic<int> connections{0};
 
 const QString kShell = QStringLiteral("org.gnome.Shell");
 const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
@@ -62,8 +65,6 @@ std::string readLine(int fd, std::chrono::milliseconds timeout) {
 GnomeShellSession::GnomeShellSession(const Options& options)
     : root_("lumarex-gnome"), runtimeDir_(root_.path() / "runtime"), homeDir_(root_.path() / "home"),
       logPath_(root_.path() / "shell.log") {
-    static std::atomic<int> sessions{0};
-    connectionName_ = QStringLiteral("gnome-shell-session-%1").arg(sessions++);
     std::filesystem::create_directories(runtimeDir_);
     std::filesystem::permissions(runtimeDir_, std::filesystem::perms::owner_all);
     std::filesystem::create_directories(homeDir_);
@@ -82,6 +83,42 @@ GnomeShellSession::GnomeShellSession(const Options& options)
     env["LUMAREX_SHELL_MONITOR"] =
         std::to_string(options.monitor.width()) + "x" + std::to_string(options.monitor.height());
 
+    // A Shell that starts but never finishes starting has been seen on a loaded two-core machine (once in
+    // dozens of starts); a second start has always come up.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            start(env);
+            break;
+        } catch (const std::runtime_error& error) {
+            if (attempt == kStartAttempts)
+                throw;
+            std::fprintf(stderr, "%s\nGnomeShellSession: starting the Shell once more.\n", error.what());
+            stop();
+            for (const auto& entry : std::filesystem::directory_iterator(runtimeDir_))
+                std::filesystem::remove_all(entry.path());
+        }
+    }
+
+    QDBusInterface extensions(kShell, QStringLiteral("/org/gnome/Shell"),
+                              QStringLiteral("org.gnome.Shell.Extensions"), *bus_);
+    for (const QString& uuid : options.enabledExtensions) {
+        QDBusReply<bool> enabled = extensions.call(QStringLiteral("EnableExtension"), uuid);
+        if (!enabled.isValid() || !enabled.value())
+            fail("cannot enable the extension " + uuid.toStdString());
+        // 1 is ENABLED in the Shell's extension states.
+        const bool active = waitUntil(
+            [&] {
+                QDBusReply<QVariantMap> info = extensions.call(QStringLiteral("GetExtensionInfo"), uuid);
+                return info.isValid() && info.value().value(QStringLiteral("state")).toDouble() == 1.0;
+            },
+            kStepTimeout);
+        if (!active)
+            fail("the extension " + uuid.toStdString() + " did not become active");
+    }
+}
+
+void GnomeShellSession::start(const Environment& env) {
+    connectionName_ = QStringLiteral("gnome-shell-session-%1").arg(connections++);
     // A private PID namespace whose first process is the bus: when it ends (and it ends with us, through
     // the parent-death signal), the kernel ends everything inside.
     std::vector<std::string> argv{ChildProcess::findProgram("unshare"), "--pid", "--fork", "--kill-child"};
@@ -132,26 +169,13 @@ GnomeShellSession::GnomeShellSession(const Options& options)
     tapKey(kEscapeKeysym);
     if (!waitUntil([&] { return !overviewActive(); }, kStepTimeout))
         fail("Escape did not close the Overview");
-
-    QDBusInterface extensions(kShell, QStringLiteral("/org/gnome/Shell"),
-                              QStringLiteral("org.gnome.Shell.Extensions"), *bus_);
-    for (const QString& uuid : options.enabledExtensions) {
-        QDBusReply<bool> enabled = extensions.call(QStringLiteral("EnableExtension"), uuid);
-        if (!enabled.isValid() || !enabled.value())
-            fail("cannot enable the extension " + uuid.toStdString());
-        // 1 is ENABLED in the Shell's extension states.
-        const bool active = waitUntil(
-            [&] {
-                QDBusReply<QVariantMap> info = extensions.call(QStringLiteral("GetExtensionInfo"), uuid);
-                return info.isValid() && info.value().value(QStringLiteral("state")).toDouble() == 1.0;
-            },
-            kStepTimeout);
-        if (!active)
-            fail("the extension " + uuid.toStdString() + " did not become active");
-    }
 }
 
 GnomeShellSession::~GnomeShellSession() {
+    stop();
+}
+
+void GnomeShellSession::stop() {
     if (bus_) {
         bus_.reset();
         QDBusConnection::disconnectFromBus(connectionName_);
@@ -162,9 +186,11 @@ GnomeShellSession::~GnomeShellSession() {
     if (namespaceInitFd_ >= 0) {
         ::syscall(SYS_pidfd_send_signal, namespaceInitFd_, SIGKILL, nullptr, 0);
         ::close(namespaceInitFd_);
+        namespaceInitFd_ = -1;
     }
     if (process_ && !process_->waitForExit(kStepTimeout))
         process_->terminate(1s);
+    process_.reset();
 }
 
 Environment GnomeShellSession::clientEnvironment() const {

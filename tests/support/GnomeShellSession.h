@@ -73,6 +73,10 @@ class GnomeShellSession {
     static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
   private:
+    // Starts the Shell and its bus, opens input and closes the Overview; throws std::runtime_error.
+    void start(const Environment& env);
+    // Ends everything in the Shell's namespace; safe to call when nothing runs.
+    void stop();
     void startInput();
     [[noreturn]] void fail(const std::string& what) const;
 
