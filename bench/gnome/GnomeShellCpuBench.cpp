@@ -171,8 +171,10 @@ class Bench {
                 setHighlight(shown);
                 const std::string state = shown ? "shown" : "extension disabled";
                 for (const bool moving : {false, true}) {
+                    // The Shell settles after the switch or the last motion (the extension's button poll
+                    // rests a second after the last input).
                     shell_->movePointer(640, 400);
-                    pause(1s);
+                    pause(3s);
                     sent.take();
                     windows[state + (moving ? ", moving" : ", still")].push_back(
                         measure(shellProcess, app.pid(), moving, sent));
