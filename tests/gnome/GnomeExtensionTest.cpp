@@ -31,7 +31,8 @@ constexpr auto kRedrawTimeout = 5s;
 class GnomeExtensionTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "gnome-shell-extension");
+        staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR,
+                                    gnometest::extensionComponent());
         shell_ = new GnomeShellSession(
             {.extraDataDirs = {staged_->dataDir()}, .enabledExtensions = {LUMAREX_GNOME_EXTENSION_UUID}});
     }
