@@ -90,7 +90,7 @@ function circleStyle(color, opacity, size) {
 
 // The Shell's interfaces that moved between the releases both flavours cover.
 const ShellCompat = {
-    // The compositor object took over unredirection from the display's free functions in 47.
+    // Unredirection moved from free functions on the display (43) to the compositor object (48 has only that).
     disableUnredirect() {
         if (global.compositor?.disable_unredirect)
             global.compositor.disable_unredirect();
@@ -102,15 +102,15 @@ const ShellCompat = {
         if (global.compositor?.enable_unredirect)
             global.compositor.enable_unredirect();
         else
-            ShellCompat.enableUnredirect();
+            Meta.enable_unredirect_for_display(global.display);
     },
 
-    // From the backend since 46; from the display before.
+    // From the display on 43; from the backend on 48, which has no other way.
     cursorTracker() {
         return global.backend?.get_cursor_tracker?.() ?? Meta.CursorTracker.get_for_display(global.display);
     },
 
-    // Clutter.Container (and its "actor-added") went away in 46, in favour of the actor's "child-added".
+    // Clutter.Container, and with it "actor-added", went away in 46, in favour of the actor's "child-added".
     childAddedSignal(actor) {
         return GObject.signal_lookup('child-added', actor.constructor.$gtype) ? 'child-added' : 'actor-added';
     },
