@@ -120,8 +120,16 @@ GnomeShellSession::GnomeShellSession(const Options& options)
     }
     // The Shell opens the Overview once its start is complete; input sessions made before that may wait
     // behind the start's work on a busy machine.
-    QDBusInterface shell(kShell, QStringLiteral("/org/gnome/Shell"), kShell, *bus_);
-    const auto overviewActive = [&] { return shell.property("OverviewActive").toBool(); };
+    // Read with a plain call each time: a newer Shell owns its name before it exports this object, and
+    // an interface object would introspect the still empty path once and never see the property.
+    const auto overviewActive = [&] {
+        const QDBusMessage reply = bus_->call(
+            QDBusMessage::createMethodCall(kShell, QStringLiteral("/org/gnome/Shell"),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"))
+            << kShell << QStringLiteral("OverviewActive"));
+        return reply.type() == QDBusMessage::ReplyMessage &&
+               reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
+    };
     if (!waitUntil(overviewActive, kStartTimeout))
         fail("the Shell did not open the Overview after starting");
     startInput();
