@@ -51,7 +51,7 @@ class GnomeAppE2ETest : public testing::Test {
   protected:
     std::unique_ptr<GnomeShellSession> startShell(bool withExtension) {
         staged_ = std::make_unique<StagedInstall>(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR,
-                                                  "gnome-shell-extension");
+                                                  gnometest::extensionComponent());
         GnomeShellSession::Options options;
         options.extraDataDirs = {staged_->dataDir()};
         if (withExtension)

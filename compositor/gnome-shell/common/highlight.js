@@ -1,11 +1,11 @@
-// The Lumarex highlight inside GNOME Shell 43–44: the Lumarex application drives it over the session bus
-// (see example.quorvel.Lumarex.Shell1.xml); the Shell draws it in its own frames, where the pointer and
-// every press are known.
-'use strict';
-
-const {Clutter, Gio, GLib, Meta, Shell, St} = imports.gi;
-const ExtensionUtils = imports.misc.extensionUtils;
-const Main = imports.ui.main;
+// The Lumarex highlight inside GNOME Shell, shared by both flavours of the extension: the Lumarex
+// application drives it over the session bus (see example.quorvel.Lumarex.Shell1.xml); the Shell draws it
+// in its own frames, where the pointer and every press are known.
+//
+// Each flavour's extension.js is assembled at build time with this text in its middle: the flavour's head
+// binds Clutter, Gio, GLib, GObject, Meta, Shell, St and Main in its own module system, and its tail makes
+// a Highlight on enable and destroys it on disable. So this text names nothing else from the Shell, and
+// where an interface moved between Shell releases it asks which one the running Shell has.
 
 const BUS_NAME = 'example.quorvel.Lumarex.Shell';
 const OBJECT_PATH = '/example/quorvel/Lumarex/Shell';
@@ -90,8 +90,37 @@ function circleStyle(color, opacity, size) {
         `background-color: rgba(${r}, ${g}, ${b}, ${opacity});`;
 }
 
+// The Shell's interfaces that moved between the releases both flavours cover.
+const ShellCompat = {
+    // Unredirection moved from free functions on the display (43) to the compositor object (48 has only that).
+    disableUnredirect() {
+        if (global.compositor?.disable_unredirect)
+            global.compositor.disable_unredirect();
+        else
+            Meta.disable_unredirect_for_display(global.display);
+    },
+
+    enableUnredirect() {
+        if (global.compositor?.enable_unredirect)
+            global.compositor.enable_unredirect();
+        else
+            Meta.enable_unredirect_for_display(global.display);
+    },
+
+    // From the display on 43; from the backend on 48, which has no other way.
+    cursorTracker() {
+        return global.backend?.get_cursor_tracker?.() ?? Meta.CursorTracker.get_for_display(global.display);
+    },
+
+    // Clutter.Container, and with it "actor-added", went away in 46, in favour of the actor's "child-added".
+    childAddedSignal(actor) {
+        return GObject.signal_lookup('child-added', actor.constructor.$gtype) ? 'child-added' : 'actor-added';
+    },
+};
+
 class Highlight {
-    constructor(metadata) {
+    // metadata: the extension's metadata.json; settings: its GSettings; dir: its folder (a Gio.File).
+    constructor(metadata, settings, dir) {
         this._version = metadata['version-name'] ?? '';
         this._look = {...DEFAULT_LOOK};
         this._shown = false;
@@ -116,11 +145,11 @@ class Highlight {
         this._applyLook();
         Main.layoutManager.addTopChrome(this._actor, {affectsInputRegion: false, trackFullscreen: false});
 
-        this._settings = ExtensionUtils.getSettings();
+        this._settings = settings;
         Main.wm.addKeybinding(SHORTCUT_KEY, this._settings, Meta.KeyBindingFlags.IGNORE_AUTOREPEAT,
             Shell.ActionMode.ALL, () => this._dbus?.emit_signal('ShortcutPressed', null));
 
-        const xml = ExtensionUtils.getCurrentExtension().dir.get_child(`${INTERFACE}.xml`).load_contents(null)[1];
+        const xml = dir.get_child(`${INTERFACE}.xml`).load_contents(null)[1];
         this._dbus = Gio.DBusExportedObject.wrapJSObject(new TextDecoder().decode(xml), this);
         this._dbus.export(Gio.DBus.session, OBJECT_PATH);
         this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
@@ -215,12 +244,13 @@ class Highlight {
     _show() {
         if (!this._shown) {
             this._shown = true;
-            Meta.disable_unredirect_for_display(global.display);
-            const tracker = Meta.CursorTracker.get_for_display(global.display);
+            ShellCompat.disableUnredirect();
+            const tracker = ShellCompat.cursorTracker();
             this._signals.push([tracker, tracker.connect('position-invalidated', () => this._follow())]);
             // Chrome added later lands above; the highlight stays on top.
             const group = this._actor.get_parent();
-            this._signals.push([group, group.connect('actor-added', () => group.set_child_above_sibling(this._actor, null))]);
+            this._signals.push([group, group.connect(ShellCompat.childAddedSignal(group),
+                () => group.set_child_above_sibling(this._actor, null))]);
             this._buttonDown = this._leftButtonDown();
             this._startPolling();
             this._idleWatch = this._idleMonitor.add_idle_watch(PRESS_REST_MS, () => this._restPolling());
@@ -247,7 +277,7 @@ class Highlight {
         this._stopPolling();
         this._stopTimeline();
         this._actor.hide();
-        Meta.enable_unredirect_for_display(global.display);
+        ShellCompat.enableUnredirect();
         this._dbus?.emit_property_changed('Shown', new GLib.Variant('b', false));
     }
 
@@ -333,18 +363,4 @@ class Highlight {
         this._ownerWatch = 0;
         this._owner = null;
     }
-}
-
-let highlight = null;
-
-function init() {
-}
-
-function enable() {
-    highlight = new Highlight(ExtensionUtils.getCurrentExtension().metadata);
-}
-
-function disable() {
-    highlight.destroy();
-    highlight = null;
 }
