@@ -49,9 +49,11 @@ bench: build
 	scripts/bench
 
 # The program, its desktop entry, icons, AppStream metainfo and manual page under $(PREFIX) (DESTDIR is
-# honoured for staged installs).
+# honoured for staged installs), and the KWin effect when it was built.
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+	@if [ -f $(BUILD)/compositor/kwin/lumarex_highlight.so ]; then \
+	  cmake --install $(BUILD) --prefix $(PREFIX) --component kwin-effect; fi
 
 # build/lumarex_<version>_<arch>.deb, its library dependencies computed by dpkg-shlibdeps.
 package: build
