@@ -13,10 +13,12 @@ class PlatformFactory {
     enum class Backend {
         // No backend can serve this session; Choice::problem says why.
         None,
-        // An X server: an X11 session, or XWayland inside a Wayland session other than GNOME's.
+        // An X server: an X11 session, or XWayland inside a Wayland session other than GNOME's or Plasma's.
         X11,
         // GNOME on Wayland: the Lumarex GNOME Shell extension draws, driven over the session bus.
         Gnome,
+        // KDE Plasma on Wayland: the Lumarex KWin effect draws, driven over the session bus.
+        Kde,
     };
 
     // What the session tells about itself through its environment.
