@@ -88,8 +88,13 @@ TEST_F(KdeAppE2ETest, HighlightFollowsThePointerClicksToggleFromAnotherAppAndGoe
     const QImage desktop = kwin->screenshot();
     AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *kwin));
     QDBusInterface effect(kService, kPath, kInterface, kwin->bus());
-    const auto run = AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *kwin));
-    ASSERT_TRUE(run.status.ok()) << run.status.describe() << run.err << app.stderrText();
+    // Until the program has started, --show finds no instance to talk to.
+    AppProcess::Result run;
+    ASSERT_TRUE(KWinSession::waitUntil(
+        [&] { return (run = AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *kwin)))
+                  .status.ok(); },
+        20s))
+        << run.status.describe() << run.err << app.stderrText();
     ASSERT_TRUE(KWinSession::waitUntil([&] { return effect.property("Shown").toBool(); }, 5s))
         << app.stderrText();
 
