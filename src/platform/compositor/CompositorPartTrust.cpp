@@ -4,8 +4,10 @@
 
 #include <QMessageBox>
 
-CompositorPartTrust::CompositorPartTrust(CompositorHighlightClient& client, QString expectedVersion, Texts texts)
-    : client_(client), expectedVersion_(std::move(expectedVersion)), texts_(std::move(texts)) {}
+CompositorPartTrust::CompositorPartTrust(CompositorHighlightClient& client, QString expectedVersion, Texts texts,
+                                         Loader load)
+    : client_(client), expectedVersion_(std::move(expectedVersion)), texts_(std::move(texts)),
+      load_(std::move(load)) {}
 
 bool CompositorPartTrust::isTrusted() {
     return problem().isEmpty();
@@ -21,9 +23,15 @@ QString CompositorPartTrust::problem() {
 }
 
 bool CompositorPartTrust::prompt(QWidget* parent) {
-    const QString text = problem();
+    QString text = problem();
     if (text.isEmpty())
         return true;
+    if (load_ && text == texts_.missing) {
+        if (!load_())
+            text += QStringLiteral("\n\n") + texts_.refused;
+        else if ((text = problem()).isEmpty())
+            return true;
+    }
     if (!dialog_) {
         dialog_ = new QMessageBox(QMessageBox::Information, texts_.title, text, QMessageBox::Ok, parent);
         dialog_->setObjectName("accessibilityPrompt");

@@ -9,21 +9,43 @@
 #include "lumarex/Product.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 
 #include <cstdio>
 
-KdeDesktopPlatform::KdeDesktopPlatform() = default;
+namespace {
+
+// Loading runs the effect's constructor in KWin's main loop.
+constexpr int kLoadTimeoutMs = 5000;
+
+} // namespace
+
+KdeDesktopPlatform::KdeDesktopPlatform(std::optional<QDBusConnection> bus) : bus_(std::move(bus)) {}
 KdeDesktopPlatform::~KdeDesktopPlatform() = default;
+
+QDBusConnection KdeDesktopPlatform::bus() const {
+    // The session bus is opened only once the application object exists.
+    return bus_ ? *bus_ : QDBusConnection::sessionBus();
+}
+
+bool KdeDesktopPlatform::loadEffect() {
+    QDBusMessage load = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/Effects"),
+                                                       QStringLiteral("org.kde.kwin.Effects"),
+                                                       QStringLiteral("loadEffect"));
+    load << QString::fromLatin1(kEffectId);
+    const QDBusMessage reply = bus().call(load, QDBus::Block, kLoadTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
 
 CompositorHighlightClient& KdeDesktopPlatform::effect() {
     if (!effect_)
-        effect_ = std::make_unique<CompositorHighlightClient>(QDBusConnection::sessionBus(), kEffect);
+        effect_ = std::make_unique<CompositorHighlightClient>(bus(), kEffect);
     return *effect_;
 }
 
 KGlobalAccelShortcut& KdeDesktopPlatform::shortcut() {
     if (!shortcut_)
-        shortcut_ = std::make_unique<KGlobalAccelShortcut>(QDBusConnection::sessionBus());
+        shortcut_ = std::make_unique<KGlobalAccelShortcut>(bus());
     return *shortcut_;
 }
 
@@ -43,7 +65,11 @@ CompositorPartTrust& KdeDesktopPlatform::effectTrust() {
                     .arg(id),
                 QStringLiteral("The Lumarex KWin effect that is loaded is version %1, but this Lumarex is "
                                "version %2. Install Lumarex %2 again (it brings its effect), then log out "
-                               "and back in.")});
+                               "and back in."),
+                QStringLiteral("KWin refused to load the effect now: it is not installed where this KWin looks "
+                               "for effects, or it was built for another KWin. Install Lumarex again, then log "
+                               "out and back in.")},
+            [this] { return loadEffect(); });
     }
     return *trust_;
 }

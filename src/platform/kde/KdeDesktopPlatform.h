@@ -3,7 +3,10 @@
 #include "platform/DesktopPlatform.h"
 #include "platform/compositor/CompositorHighlightClient.h"
 
+#include <QDBusConnection>
+
 #include <memory>
+#include <optional>
 
 class CompositorPartTrust;
 class KGlobalAccelShortcut;
@@ -21,7 +24,8 @@ class KdeDesktopPlatform : public DesktopPlatform {
     // The effect's plugin id, which KWin's configuration and its Effects interface name it by.
     static constexpr auto kEffectId = "lumarex_highlight";
 
-    KdeDesktopPlatform();
+    // `bus` is the session bus unless another is given (tests).
+    explicit KdeDesktopPlatform(std::optional<QDBusConnection> bus = std::nullopt);
     ~KdeDesktopPlatform() override;
     KdeDesktopPlatform(const KdeDesktopPlatform&) = delete;
     KdeDesktopPlatform& operator=(const KdeDesktopPlatform&) = delete;
@@ -32,10 +36,13 @@ class KdeDesktopPlatform : public DesktopPlatform {
     std::unique_ptr<HighlightOverlay> makeOverlay(HighlightSettings& settings, Click& click) override;
 
   private:
+    QDBusConnection bus() const;
+    bool loadEffect();
     CompositorHighlightClient& effect();
     KGlobalAccelShortcut& shortcut();
     CompositorPartTrust& effectTrust();
 
+    std::optional<QDBusConnection> bus_;
     std::unique_ptr<CompositorHighlightClient> effect_;
     std::unique_ptr<KGlobalAccelShortcut> shortcut_;
     std::unique_ptr<CompositorPartTrust> trust_;
