@@ -4,20 +4,18 @@
 
 #include <kwinglutils.h>
 
+#include <QImage>
 #include <QPainter>
-#include <QVector>
+#include <QVector4D>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <numbers>
 
 namespace {
 
 // As the application's drawing view animates the click circle.
 constexpr double kSpringResponseSeconds = 0.3;
-// Enough edges that a 100-point circle looks round.
-constexpr int kCircleSegments = 64;
 
 double seconds() {
     using namespace std::chrono;
@@ -27,6 +25,20 @@ double seconds() {
 QColor withOpacity(QColor colour, double opacity) {
     colour.setAlphaF(std::clamp(opacity, 0.0, 1.0));
     return colour;
+}
+
+// An opaque, anti-aliased disc `diameter` device pixels across, centred in a square image with a pixel
+// of room on each side; premultiplied, so that drawing it modulated by an opacity is plain source-over.
+QImage disc(double diameter, const QColor& colour) {
+    const int side = int(std::ceil(diameter)) + 2;
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QPointF(side / 2.0, side / 2.0), diameter / 2, diameter / 2);
+    return image;
 }
 
 } // namespace
@@ -48,6 +60,7 @@ HighlightEffect::~HighlightEffect() {
 void HighlightEffect::setLook(const HighlightLook& look) {
     const QRectF before = area(painted_);
     look_ = look;
+    textureScale_ = 0.0;
     if (shown_) {
         KWin::effects->addRepaint(before.toAlignedRect());
         KWin::effects->addRepaint(area(painted_).toAlignedRect());
@@ -125,32 +138,40 @@ void HighlightEffect::postPaintScreen() {
         KWin::effects->addRepaint(area(painted_).toAlignedRect());
 }
 
+void HighlightEffect::prepareTextures(double scale) {
+    if (scale == textureScale_ && baseTexture_ && clickTexture_)
+        return;
+    baseTexture_ = std::make_unique<KWin::GLTexture>(disc(look_.baseSize * scale, look_.baseColor));
+    clickTexture_ = std::make_unique<KWin::GLTexture>(disc(look_.clickSize * scale, look_.clickColor));
+    for (KWin::GLTexture* texture : {baseTexture_.get(), clickTexture_.get()}) {
+        texture->setFilter(GL_LINEAR);
+        texture->setWrapMode(GL_CLAMP_TO_EDGE);
+    }
+    textureScale_ = scale;
+}
+
 void HighlightEffect::paintGl(const QMatrix4x4& projection, double scale, QPointF centre, double clickLevel) {
-    KWin::GLShader* shader = KWin::ShaderManager::instance()->pushShader(KWin::ShaderTrait::UniformColor);
-    shader->setUniform(KWin::GLShader::ModelViewProjectionMatrix, projection);
+    prepareTextures(scale);
+    KWin::GLShader* shader =
+        KWin::ShaderManager::instance()->pushShader(KWin::ShaderTrait::MapTexture | KWin::ShaderTrait::Modulate);
     glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    const auto fill = [&](double diameter, const QColor& colour) {
-        if (colour.alpha() == 0)
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    const auto draw = [&](KWin::GLTexture& texture, double opacity) {
+        const float alpha = float(std::clamp(opacity, 0.0, 1.0));
+        if (alpha <= 0.0f)
             return;
-        KWin::GLVertexBuffer* vbo = KWin::GLVertexBuffer::streamingBuffer();
-        vbo->reset();
-        vbo->setUseColor(true);
-        vbo->setColor(colour);
-        QVector<float> vertices;
-        vertices.reserve(2 * (kCircleSegments + 2));
-        vertices << float(centre.x() * scale) << float(centre.y() * scale);
-        const double radius = diameter / 2 * scale;
-        for (int i = 0; i <= kCircleSegments; ++i) {
-            const double angle = 2 * std::numbers::pi * i / kCircleSegments;
-            vertices << float(centre.x() * scale + radius * std::cos(angle))
-                     << float(centre.y() * scale + radius * std::sin(angle));
-        }
-        vbo->setData(int(vertices.size() / 2), 2, vertices.constData(), nullptr);
-        vbo->render(GL_TRIANGLE_FAN);
+        // Whole device pixels, so the disc's centre pixel is exactly its colour.
+        QMatrix4x4 mvp = projection;
+        mvp.translate(std::round(centre.x() * scale - texture.width() / 2.0),
+                      std::round(centre.y() * scale - texture.height() / 2.0));
+        shader->setUniform(KWin::GLShader::ModelViewProjectionMatrix, mvp);
+        shader->setUniform(KWin::GLShader::ModulationConstant, QVector4D(alpha, alpha, alpha, alpha));
+        texture.bind();
+        texture.render(QRect(QPoint(), texture.size()), 1.0);
+        texture.unbind();
     };
-    fill(look_.baseSize, withOpacity(look_.baseColor, look_.baseOpacity));
-    fill(look_.clickSize, withOpacity(look_.clickColor, look_.clickOpacity * clickLevel));
+    draw(*baseTexture_, look_.baseOpacity);
+    draw(*clickTexture_, look_.clickOpacity * clickLevel);
     glDisable(GL_BLEND);
     KWin::ShaderManager::instance()->popShader();
 }

@@ -8,6 +8,11 @@
 #include <QPointF>
 #include <QRectF>
 
+#include <memory>
+
+namespace KWin {
+class GLTexture;
+}
 class HighlightService;
 class QMatrix4x4;
 
@@ -51,6 +56,9 @@ class HighlightEffect : public KWin::Effect {
     QRectF area(QPointF centre) const;
     double clickLevel() const;
     void paintGl(const QMatrix4x4& projection, double scale, QPointF centre, double clickLevel);
+    // The circles as anti-aliased textures at `scale` device pixels a point, made again when the look or
+    // the scale changes.
+    void prepareTextures(double scale);
     void paintQPainter(QPointF centre, double clickLevel);
 
     HighlightLook look_;
@@ -58,4 +66,7 @@ class HighlightEffect : public KWin::Effect {
     SpringAnimation clickSpring_;
     QPointF painted_;
     HighlightService* service_ = nullptr;
+    std::unique_ptr<KWin::GLTexture> baseTexture_;
+    std::unique_ptr<KWin::GLTexture> clickTexture_;
+    double textureScale_ = 0.0;
 };
