@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD := build
 PREFIX ?= /usr/local
 
-.PHONY: all bootstrap configure build run test test-app test-gnome test-desktops test-sanitizers bench install package clean
+.PHONY: all bootstrap configure build run test test-app test-gnome test-kde test-desktops test-sanitizers bench install package clean
 
 all: build
 
@@ -25,7 +25,8 @@ run: build
 # ThreadSanitizer.
 test: test-app test-sanitizers
 
-# The end-to-end tests on a headless GNOME Shell (label gnome) are among them, one Shell at a time.
+# The end-to-end tests on a headless GNOME Shell (label gnome) and a headless KWin (label kde) are among
+# them, one compositor at a time.
 test-app: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
@@ -37,6 +38,10 @@ test-gnome: build
 # $(BUILD)/desktops/ (about 300 MB downloaded, 1.3 GB on disk; not part of make test).
 test-desktops: build
 	LUMAREX_BUILD_DIR=$(BUILD) scripts/test-desktops
+
+# Only the headless KWin tests.
+test-kde: build
+	cd $(BUILD) && ctest --output-on-failure -j 1 --timeout 300 -L kde
 
 test-sanitizers: bootstrap
 	@test -f build-asan/CMakeCache.txt || cmake --preset asan
@@ -50,9 +55,11 @@ bench: build
 	scripts/bench
 
 # The program, its desktop entry, icons, AppStream metainfo and manual page under $(PREFIX) (DESTDIR is
-# honoured for staged installs).
+# honoured for staged installs), and the KWin effect when it was built.
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+	@if [ -f $(BUILD)/compositor/kwin/lumarex_highlight.so ]; then \
+	  cmake --install $(BUILD) --prefix $(PREFIX) --component kwin-effect; fi
 
 # build/lumarex_<version>_<arch>.deb, its library dependencies computed by dpkg-shlibdeps.
 package: build

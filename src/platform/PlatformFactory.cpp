@@ -1,6 +1,7 @@
 #include "platform/PlatformFactory.h"
 
 #include "platform/gnome/GnomeDesktopPlatform.h"
+#include "platform/kde/KdeDesktopPlatform.h"
 #include "platform/x11/X11DesktopPlatform.h"
 
 #include <QByteArray>
@@ -17,10 +18,10 @@ std::string environmentValue(const char* name) {
 }
 
 // XDG_CURRENT_DESKTOP is a colon-separated list ("ubuntu:GNOME", "GNOME-Classic:GNOME").
-bool isGnome(const std::string& currentDesktop) {
+bool namesDesktop(const std::string& currentDesktop, const char* desktop) {
     const QList<QByteArray> names = QByteArray::fromStdString(currentDesktop).split(':');
-    return std::any_of(names.begin(), names.end(), [](const QByteArray& name) {
-        return name.compare("GNOME", Qt::CaseInsensitive) == 0;
+    return std::any_of(names.begin(), names.end(), [desktop](const QByteArray& name) {
+        return name.compare(desktop, Qt::CaseInsensitive) == 0;
     });
 }
 
@@ -34,8 +35,12 @@ PlatformFactory::Session PlatformFactory::Session::fromEnvironment() {
 PlatformFactory::Choice PlatformFactory::choose(const Session& session) {
     const bool wayland = !session.waylandDisplay.empty() || session.sessionType == "wayland";
     Choice choice;
-    if (wayland && isGnome(session.currentDesktop)) {
+    if (wayland && namesDesktop(session.currentDesktop, "GNOME")) {
         choice.backend = Backend::Gnome;
+        return choice;
+    }
+    if (wayland && namesDesktop(session.currentDesktop, "KDE")) {
+        choice.backend = Backend::Kde;
         return choice;
     }
     if (wayland) {
@@ -46,9 +51,10 @@ PlatformFactory::Choice PlatformFactory::choose(const Session& session) {
                                         : "the Wayland desktop " + session.currentDesktop;
         choice.problem = "Lumarex cannot highlight the pointer on " + desktop +
                          ". On Wayland only the desktop's compositor sees the pointer over every window, and "
-                         "Lumarex draws through the compositor only on GNOME. Through XWayland the highlight "
+                         "Lumarex draws through the compositor only on GNOME and KDE Plasma. Through "
+                         "XWayland the highlight "
                          "would stop wherever the pointer leaves an X11 window, so Lumarex does not start "
-                         "here. Log in to a GNOME session or to an X11 session to use it.";
+                         "here. Log in to a GNOME, a Plasma or an X11 session to use it.";
         return choice;
     }
     if (session.display.empty()) {
@@ -68,6 +74,8 @@ std::unique_ptr<DesktopPlatform> PlatformFactory::open(const Choice& choice, std
         return nullptr;
     case Backend::Gnome:
         return std::make_unique<GnomeDesktopPlatform>();
+    case Backend::Kde:
+        return std::make_unique<KdeDesktopPlatform>();
     case Backend::None:
         break;
     }

@@ -18,6 +18,8 @@ class PlatformFactory {
         X11,
         // GNOME on Wayland: the Lumarex GNOME Shell extension draws, driven over the session bus.
         Gnome,
+        // KDE Plasma on Wayland: the Lumarex KWin effect draws, driven over the session bus.
+        Kde,
     };
 
     // What the session tells about itself through its environment.

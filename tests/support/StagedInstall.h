@@ -15,8 +15,10 @@ class StagedInstall {
     // Throws std::runtime_error when the install fails.
     StagedInstall(const std::string& cmake, const std::string& buildDir, const std::string& component);
 
+    // The prefix the component was installed under.
+    std::filesystem::path prefix() const { return prefix_.path() / "usr"; }
     // <prefix>/share
-    std::filesystem::path dataDir() const { return prefix_.path() / "usr/share"; }
+    std::filesystem::path dataDir() const { return prefix() / "share"; }
 
   private:
     TempDir prefix_;

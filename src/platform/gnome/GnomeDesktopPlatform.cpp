@@ -1,6 +1,6 @@
 #include "platform/gnome/GnomeDesktopPlatform.h"
 
-#include "platform/gnome/GnomeAccessibilityTrust.h"
+#include "platform/compositor/CompositorPartTrust.h"
 #include "platform/gnome/GnomeHighlightOverlay.h"
 #include "platform/gnome/GnomeKeyMonitor.h"
 #include "platform/gnome/GnomeShellExtension.h"
@@ -21,10 +21,23 @@ GnomeShellExtension& GnomeDesktopPlatform::extension() {
     return *extension_;
 }
 
-GnomeAccessibilityTrust& GnomeDesktopPlatform::gnomeTrust() {
-    if (!trust_)
-        trust_ =
-            std::make_unique<GnomeAccessibilityTrust>(extension(), QString::fromLatin1(product::version));
+CompositorPartTrust& GnomeDesktopPlatform::gnomeTrust() {
+    if (!trust_) {
+        const QString uuid = QString::fromLatin1(GnomeShellExtension::kUuid);
+        trust_ = std::make_unique<CompositorPartTrust>(
+            extension(), QString::fromLatin1(product::version),
+            CompositorPartTrust::Texts{
+                QStringLiteral("GNOME Shell Extension"),
+                QStringLiteral(
+                    "On GNOME, Lumarex draws the highlight and hears its shortcut through its GNOME Shell "
+                    "extension, which is not active. Enable it with \"gnome-extensions enable %1\" (or in the "
+                    "Extensions application). GNOME loads a newly installed extension only after you log out "
+                    "and back in.")
+                    .arg(uuid),
+                QStringLiteral("The Lumarex GNOME Shell extension that is active is version %1, but this Lumarex "
+                               "is version %2. Install Lumarex %2 again (it brings its extension), then log out "
+                               "and back in.")});
+    }
     return *trust_;
 }
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-class GnomeAccessibilityTrust;
+class CompositorPartTrust;
 class GnomeShellExtension;
 class X11KeyTranslator;
 
@@ -26,9 +26,9 @@ class GnomeDesktopPlatform : public DesktopPlatform {
 
   private:
     GnomeShellExtension& extension();
-    GnomeAccessibilityTrust& gnomeTrust();
+    CompositorPartTrust& gnomeTrust();
 
     std::unique_ptr<GnomeShellExtension> extension_;
-    std::unique_ptr<GnomeAccessibilityTrust> trust_;
+    std::unique_ptr<CompositorPartTrust> trust_;
     std::unique_ptr<X11KeyTranslator> translator_;
 };

@@ -1,0 +1,96 @@
+#include "platform/kde/KdeDesktopPlatform.h"
+
+#include "platform/compositor/CompositorPartTrust.h"
+#include "platform/kde/KGlobalAccelShortcut.h"
+#include "platform/kde/KdeHighlightOverlay.h"
+#include "platform/kde/KdeKeyMonitor.h"
+#include "platform/x11/X11KeyTranslator.h"
+
+#include "lumarex/Product.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+#include <cstdio>
+
+namespace {
+
+// Loading runs the effect's constructor in KWin's main loop.
+constexpr int kLoadTimeoutMs = 5000;
+
+} // namespace
+
+KdeDesktopPlatform::KdeDesktopPlatform(std::optional<QDBusConnection> bus) : bus_(std::move(bus)) {}
+KdeDesktopPlatform::~KdeDesktopPlatform() = default;
+
+QDBusConnection KdeDesktopPlatform::bus() const {
+    // The session bus is opened only once the application object exists.
+    return bus_ ? *bus_ : QDBusConnection::sessionBus();
+}
+
+bool KdeDesktopPlatform::loadEffect() {
+    QDBusMessage load = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/Effects"),
+                                                       QStringLiteral("org.kde.kwin.Effects"),
+                                                       QStringLiteral("loadEffect"));
+    load << QString::fromLatin1(kEffectId);
+    const QDBusMessage reply = bus().call(load, QDBus::Block, kLoadTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
+CompositorHighlightClient& KdeDesktopPlatform::effect() {
+    if (!effect_)
+        effect_ = std::make_unique<CompositorHighlightClient>(bus(), kEffect);
+    return *effect_;
+}
+
+KGlobalAccelShortcut& KdeDesktopPlatform::shortcut() {
+    if (!shortcut_)
+        shortcut_ = std::make_unique<KGlobalAccelShortcut>(bus());
+    return *shortcut_;
+}
+
+CompositorPartTrust& KdeDesktopPlatform::effectTrust() {
+    if (!trust_) {
+        const QString id = QString::fromLatin1(kEffectId);
+        trust_ = std::make_unique<CompositorPartTrust>(
+            effect(), QString::fromLatin1(product::version),
+            CompositorPartTrust::Texts{
+                QStringLiteral("KWin Effect"),
+                QStringLiteral(
+                    "On Plasma, Lumarex draws the highlight through its KWin effect, \"Lumarex Highlight\", "
+                    "which is not loaded. Turn it on in System Settings under Desktop Effects, or run "
+                    "\"kwriteconfig5 --file kwinrc --group Plugins --key %1Enabled true\" and then "
+                    "\"dbus-send --session --dest=org.kde.KWin /KWin org.kde.KWin.reconfigure\". If it "
+                    "is not listed there, install Lumarex again: it brings the effect.")
+                    .arg(id),
+                QStringLiteral("The Lumarex KWin effect that is loaded is version %1, but this Lumarex is "
+                               "version %2. Install Lumarex %2 again (it brings its effect), then log out "
+                               "and back in."),
+                QStringLiteral("KWin refused to load the effect now: it is not installed where this KWin looks "
+                               "for effects, or it was built for another KWin. Install Lumarex again, then log "
+                               "out and back in.")},
+            [this] { return loadEffect(); });
+    }
+    return *trust_;
+}
+
+AccessibilityTrust& KdeDesktopPlatform::trust() {
+    return effectTrust();
+}
+
+KeyTranslator& KdeDesktopPlatform::keyTranslator() {
+    // Wayland key events carry xkb key codes and modifier masks, which this translator reads.
+    if (!translator_)
+        translator_ = std::make_unique<X11KeyTranslator>("evdev", "pc105", "us");
+    return *translator_;
+}
+
+std::unique_ptr<KeyMonitor> KdeDesktopPlatform::makeGlobalKeyMonitor() {
+    return std::make_unique<KdeKeyMonitor>(shortcut());
+}
+
+std::unique_ptr<HighlightOverlay> KdeDesktopPlatform::makeOverlay(HighlightSettings& settings, Click& click) {
+    if (const QString problem = effectTrust().problem(); !problem.isEmpty())
+        std::fprintf(stderr, "lumarex: %s\n", qPrintable(problem));
+    return std::make_unique<KdeHighlightOverlay>(effect(), shortcut(), settings, click);
+}
