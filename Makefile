@@ -35,7 +35,7 @@ test-gnome: build
 	cd $(BUILD) && ctest --output-on-failure -j 1 --timeout 300 -L gnome
 
 # The same GNOME tests on GNOME Shell 48, in a Debian 13 root file system built once under
-# $(BUILD)/desktops/ (about 300 MB downloaded, 1.3 GB on disk; not part of make test).
+# build/desktops/ (about 300 MB downloaded, 1.3 GB on disk; not part of make test).
 test-desktops: build
 	LUMAREX_BUILD_DIR=$(BUILD) scripts/test-desktops
 
