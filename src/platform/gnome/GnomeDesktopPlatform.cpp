@@ -1,6 +1,7 @@
 #include "platform/gnome/GnomeDesktopPlatform.h"
 
 #include "platform/gnome/GnomeAccessibilityTrust.h"
+#include "platform/gnome/GnomeExtensionInstaller.h"
 #include "platform/gnome/GnomeHighlightOverlay.h"
 #include "platform/gnome/GnomeKeyMonitor.h"
 #include "platform/gnome/GnomeShellExtension.h"
@@ -23,8 +24,10 @@ GnomeShellExtension& GnomeDesktopPlatform::extension() {
 
 GnomeAccessibilityTrust& GnomeDesktopPlatform::gnomeTrust() {
     if (!trust_)
-        trust_ =
-            std::make_unique<GnomeAccessibilityTrust>(extension(), QString::fromLatin1(product::version));
+        trust_ = std::make_unique<GnomeAccessibilityTrust>(
+            extension(), QString::fromLatin1(product::version),
+            std::make_unique<GnomeExtensionInstaller>(QDBusConnection::sessionBus(),
+                                                      QString::fromLatin1(product::version)));
     return *trust_;
 }
 
