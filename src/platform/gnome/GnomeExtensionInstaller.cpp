@@ -11,11 +11,20 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+// GLib names a structure member "signals", which Qt defines as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#include <gio/gio.h>
+#define G_SETTINGS_ENABLE_BACKEND
+#include <gio/gsettingsbackend.h>
+#pragma pop_macro("signals")
+
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 namespace {
@@ -27,7 +36,6 @@ const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
 constexpr int kPerUser = 2;
 // The Shell answers from its main loop; a busy one is worth a little patience when the user asked.
 constexpr int kBusTimeoutMs = 5000;
-constexpr int kToolTimeoutMs = 5000;
 
 QString uuid() {
     return QString::fromLatin1(GnomeShellExtension::kUuid);
@@ -47,6 +55,34 @@ QString versionIn(const QString& folder) {
 
 QString fromStd(const std::error_code& error) {
     return QString::fromLocal8Bit(error.message());
+}
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct StrvFree {
+    void operator()(gchar** strv) const { g_strfreev(strv); }
+};
+using Strv = std::unique_ptr<gchar*, StrvFree>;
+
+// `list` with `uuid` added (or taken out), or null when it already is as wanted.
+Strv withUuid(gchar* const* list, const QByteArray& uuid, bool present) {
+    std::vector<const gchar*> items;
+    bool found = false;
+    for (gchar* const* item = list; *item; ++item) {
+        if (uuid == *item) {
+            found = true;
+            if (!present)
+                continue;
+        }
+        items.push_back(*item);
+    }
+    if (found == present)
+        return nullptr;
+    if (present)
+        items.push_back(uuid.constData());
+    items.push_back(nullptr);
+    return Strv(g_strdupv(const_cast<gchar**>(items.data())));
 }
 
 } // namespace
@@ -245,21 +281,30 @@ QString GnomeExtensionInstaller::copyToUserFolder(const QString& source, const Q
 }
 
 QString GnomeExtensionInstaller::enableForNextLogin() const {
-    // The Shell's own service refuses an extension it has not loaded; the command-line tool writes the
-    // list the Shell reads at login.
-    QProcess tool;
-    tool.start(QStringLiteral("gnome-extensions"), {QStringLiteral("enable"), uuid()});
-    if (!tool.waitForStarted(kToolTimeoutMs))
-        return QStringLiteral("gnome-extensions: %1").arg(tool.errorString());
-    if (!tool.waitForFinished(kToolTimeoutMs)) {
-        tool.kill();
-        tool.waitForFinished();
-        return QStringLiteral("gnome-extensions did not finish");
+    // The Shell's extension service refuses an extension it has not loaded; the lists it reads at
+    // login are in its settings, which it also watches while it runs.
+    const char* schemaId = "org.gnome.shell";
+    GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();
+    GSettingsSchema* schema = schemas ? g_settings_schema_source_lookup(schemas, schemaId, TRUE) : nullptr;
+    if (!schema)
+        return QStringLiteral("GNOME Shell's settings (%1) are not installed").arg(QLatin1String(schemaId));
+    g_settings_schema_unref(schema);
+    // Without dconf, GSettings keeps values in memory only: a write would be lost without a word.
+    const std::unique_ptr<GSettingsBackend, ObjectUnref> backend(g_settings_backend_get_default());
+    if (std::strcmp(G_OBJECT_TYPE_NAME(backend.get()), "GMemorySettingsBackend") == 0)
+        return QStringLiteral("GSettings cannot store settings here (its dconf backend is missing)");
+
+    const std::unique_ptr<GSettings, ObjectUnref> settings(g_settings_new(schemaId));
+    const QByteArray id = uuid().toUtf8();
+    const std::pair<const char*, bool> wanted[] = {{"enabled-extensions", true}, {"disabled-extensions", false}};
+    for (const auto& [key, present] : wanted) {
+        const Strv list(g_settings_get_strv(settings.get(), key));
+        const Strv changed = withUuid(list.get(), id, present);
+        if (!changed)
+            continue;
+        if (!g_settings_is_writable(settings.get(), key) || !g_settings_set_strv(settings.get(), key, changed.get()))
+            return QStringLiteral("the setting %1 of %2 is locked").arg(QLatin1String(key), QLatin1String(schemaId));
     }
-    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
-        const QString said = QString::fromLocal8Bit(tool.readAllStandardError()).trimmed();
-        return QStringLiteral("gnome-extensions: %1")
-            .arg(said.isEmpty() ? QStringLiteral("exit status %1").arg(tool.exitCode()) : said);
-    }
+    g_settings_sync();
     return {};
 }

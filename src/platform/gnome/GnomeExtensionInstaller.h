@@ -46,7 +46,8 @@ class GnomeExtensionInstaller {
     QString extensionIn(const QString& dataDir) const;
     // Copies the program's extension into the user's folder; the error's description or empty.
     QString copyToUserFolder(const QString& source, const QString& target) const;
-    // Adds the extension to the Shell's enabled list for the next login; the error or empty.
+    // Adds the extension to the Shell's enabled list (and takes it off the disabled one) for the next
+    // login; the error or empty.
     QString enableForNextLogin() const;
 
     QDBusConnection bus_;
