@@ -1,0 +1,156 @@
+// The extension installer against a real headless Shell that does not have the extension, with the
+// program's installation and the user's folders in scratch places: what it says when it cannot install,
+// and that it leaves what it finds as it was.
+#include "platform/gnome/GnomeExtensionInstaller.h"
+#include "support/GnomeShellSession.h"
+#include "support/ReadOnlyFolder.h"
+#include "support/StagedInstall.h"
+#include "support/TempDir.h"
+
+#include <QDBusInterface>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+using testsupport::GnomeShellSession;
+using testsupport::ReadOnlyFolder;
+using testsupport::StagedInstall;
+using testsupport::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kUuid = LUMAREX_GNOME_EXTENSION_UUID;
+
+std::string read(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class GnomeExtensionInstallerTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "gnome-shell-extension");
+        shell_ = new GnomeShellSession();
+        // The list for the next login is in GSettings, kept here in memory only: this process never writes
+        // the real session's settings, and the installer says that it could not keep the list.
+        qputenv("GSETTINGS_BACKEND", "memory");
+    }
+
+    static void TearDownTestSuite() {
+        delete shell_;
+        delete staged_;
+        shell_ = nullptr;
+        staged_ = nullptr;
+    }
+
+    GnomeExtensionInstaller::Places places(const fs::path& programData) const {
+        return {QString::fromStdString((home_.path() / "data").string()), {},
+                QString::fromStdString(programData.string())};
+    }
+
+    fs::path shellFolder() const { return home_.path() / "data/gnome-shell"; }
+    fs::path userCopy() const { return shellFolder() / "extensions" / kUuid; }
+
+    // Nothing half-made is left where the copy is assembled.
+    void expectNoStaging() const {
+        if (!fs::exists(shellFolder()))
+            return;
+        for (const auto& entry : fs::directory_iterator(shellFolder()))
+            EXPECT_NE(entry.path().filename().string().rfind(".lumarex", 0), 0u) << entry.path();
+    }
+
+    static inline StagedInstall* staged_ = nullptr;
+    static inline GnomeShellSession* shell_ = nullptr;
+    TempDir home_{"lumarex-installer"};
+};
+
+TEST_F(GnomeExtensionInstallerTest, WhatItCannotDoItSaysAndLeavesAlone) {
+    // A read-only folder is sealed by `prepare`, which returns it (to be undone after the case).
+    using Prepare = std::function<std::unique_ptr<ReadOnlyFolder>(const fs::path& data)>;
+    const auto sealed = [](const char* under) -> Prepare {
+        return [under](const fs::path& data) {
+            auto folder = std::make_unique<ReadOnlyFolder>(data / under);
+            folder->seal();
+            return folder;
+        };
+    };
+    struct Case {
+        const char* name;
+        Prepare prepare;
+        bool fromProgram;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"a folder of the extension's name that holds no extension",
+         [](const fs::path& data) {
+             const fs::path folder = data / "gnome-shell/extensions" / kUuid;
+             fs::create_directories(folder);
+             std::ofstream(folder / "notes.txt") << "mine";
+             return nullptr;
+         },
+         true, "leaves it as it is"},
+        {"a data folder that cannot be written", sealed("."), true, "could not create the folder"},
+        {"an extensions folder that cannot be written", sealed("gnome-shell/extensions"), true,
+         "could not move its GNOME Shell extension into"},
+        {"no extension next to the program", [](const fs::path&) { return nullptr; }, false,
+         "cannot find its GNOME Shell extension"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home_.path() / "data");
+        fs::create_directories(home_.path() / "data");
+        const auto readOnly = c.prepare(home_.path() / "data");
+        if (readOnly && !readOnly->unavailable().empty()) {
+            ADD_FAILURE() << "no read-only folder: " << readOnly->unavailable();
+            continue;
+        }
+        TempDir nothing("lumarex-nothing");
+        GnomeExtensionInstaller installer(shell_->bus(), LUMAREX_VERSION,
+                                          places(c.fromProgram ? staged_->dataDir() : nothing.path()));
+        const auto result = installer.installAndEnable();
+        EXPECT_FALSE(result.active);
+        EXPECT_TRUE(result.message.contains(QLatin1String(c.says))) << result.message.toStdString();
+        EXPECT_FALSE(fs::exists(userCopy() / "metadata.json"));
+        expectNoStaging();
+        if (&c == &cases[0]) {
+            EXPECT_EQ(read(userCopy() / "notes.txt"), "mine");
+            EXPECT_EQ(std::distance(fs::directory_iterator(userCopy()), {}), 1);
+        }
+    }
+}
+
+TEST_F(GnomeExtensionInstallerTest, WithoutTheShellsBusItSaysSo) {
+    GnomeExtensionInstaller installer(QDBusConnection(QStringLiteral("never-connected")), LUMAREX_VERSION,
+                                      places(staged_->dataDir()));
+    const auto result = installer.installAndEnable();
+    EXPECT_FALSE(result.active);
+    EXPECT_TRUE(result.message.contains("could not reach GNOME Shell's extension service"))
+        << result.message.toStdString();
+    EXPECT_FALSE(fs::exists(shellFolder()));
+}
+
+TEST_F(GnomeExtensionInstallerTest, ExtensionsSwitchedOffAsAWholeAreNamed) {
+    QDBusInterface extensions("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                              shell_->bus());
+    ASSERT_TRUE(extensions.setProperty("UserExtensionsEnabled", false));
+    GnomeExtensionInstaller installer(shell_->bus(), LUMAREX_VERSION, places(staged_->dataDir()));
+    const auto result = installer.installAndEnable();
+    extensions.setProperty("UserExtensionsEnabled", true);
+    EXPECT_FALSE(result.active);
+    EXPECT_TRUE(result.message.contains("switched off as a whole")) << result.message.toStdString();
+    EXPECT_TRUE(result.message.contains("could not turn it on for your next login (GSettings cannot store"))
+        << result.message.toStdString();
+    // The copy is made all the same, ready for when they are switched on and the user logs in again.
+    EXPECT_TRUE(fs::exists(userCopy() / "metadata.json"));
+    expectNoStaging();
+}
+
+} // namespace
