@@ -153,4 +153,36 @@ TEST_F(GnomeExtensionInstallerTest, ExtensionsSwitchedOffAsAWholeAreNamed) {
     expectNoStaging();
 }
 
+// The Shell runs an older extension from the system's folders: reinstalling is the answer while the
+// folder holds the old one, logging in again once it holds this version (a package upgraded meanwhile).
+TEST_F(GnomeExtensionInstallerTest, AnOlderVersionRunningSaysWhatToDo) {
+    TempDir system("lumarex-older");
+    const fs::path folder = system.path() / "gnome-shell/extensions" / kUuid;
+    fs::create_directories(folder.parent_path());
+    fs::copy(staged_->dataDir() / "gnome-shell/extensions" / kUuid, folder, fs::copy_options::recursive);
+    const std::string current = read(folder / "metadata.json");
+    const auto withVersion = [&](const std::string& version) {
+        std::string text = current;
+        text.replace(text.find(LUMAREX_VERSION), std::string(LUMAREX_VERSION).size(), version);
+        std::ofstream(folder / "metadata.json", std::ios::trunc) << text;
+    };
+    withVersion("0.9.0");
+    GnomeShellSession shell({.extraDataDirs = {system.path()}, .enabledExtensions = {LUMAREX_GNOME_EXTENSION_UUID}});
+    GnomeExtensionInstaller installer(shell.bus(), LUMAREX_VERSION, places(staged_->dataDir()));
+
+    auto result = installer.installAndEnable();
+    EXPECT_FALSE(result.active);
+    EXPECT_TRUE(result.message.contains("runs version 0.9.0") &&
+                result.message.contains("Install Lumarex " LUMAREX_VERSION " again"))
+        << result.message.toStdString();
+
+    withVersion(LUMAREX_VERSION);
+    result = installer.installAndEnable();
+    EXPECT_FALSE(result.active);
+    EXPECT_TRUE(result.message.contains("still runs version 0.9.0") &&
+                result.message.contains("Log out and back in"))
+        << result.message.toStdString();
+    EXPECT_FALSE(fs::exists(userCopy())) << "nothing to copy while the Shell has one";
+}
+
 } // namespace
