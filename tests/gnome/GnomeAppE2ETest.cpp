@@ -134,8 +134,8 @@ class GnomeAppE2ETest : public testing::Test {
                        std::abs(window.height() - reported->second.height()) <= 2;
             },
             20s);
-        ASSERT_TRUE(shown) << "window on screen " << window.x() << "," << window.y() << " "
-                           << window.width() << "x" << window.height() << "; " << app.stdoutText();
+        ASSERT_TRUE(shown) << "window on screen " << window.x() << "," << window.y() << " " << window.width()
+                           << "x" << window.height() << "; " << app.stdoutText();
         // The compositor handles motion and buttons on their own paths: each step waits until the control
         // shows it (hovered, then pressed), so the press cannot overtake the pointer's arrival.
         const QRect control = controls[name].translated(window.topLeft());
@@ -300,8 +300,8 @@ TEST_F(GnomeAppE2ETest, EnableInTheSettingsWindowTurnsOnTheInstalledExtension) {
     EXPECT_EQ(extensionInfo(*shell).value("state").toInt(), 1);
     ASSERT_TRUE(app->waitForLine("Accessibility permissions granted: true", 10s)) << app->stdoutText();
     // The report that follows the change no longer has the warning or its button.
-    ASSERT_TRUE(GnomeShellSession::waitUntil([&] { return !reportedControls(*app).count("accessibilityWarning"); },
-                                             10s))
+    ASSERT_TRUE(GnomeShellSession::waitUntil(
+        [&] { return !reportedControls(*app).count("accessibilityWarning"); }, 10s))
         << app->stdoutText();
     EXPECT_EQ(reportedControls(*app).count("grantPermissionButton"), 0u);
 }
@@ -337,8 +337,8 @@ TEST_F(GnomeAppE2ETest, EnableCopiesTheExtensionForTheUserAndSaysToLogOutAndBack
     EXPECT_FALSE(extensionInfo(*shell).contains("state"));
 
     // Turned on for the next login: the Shell's list of enabled extensions names it.
-    const auto listed = AppProcess::run("/usr/bin/gsettings", {"get", "org.gnome.shell", "enabled-extensions"},
-                                        session);
+    const auto listed =
+        AppProcess::run("/usr/bin/gsettings", {"get", "org.gnome.shell", "enabled-extensions"}, session);
     EXPECT_NE(listed.out.find(LUMAREX_GNOME_EXTENSION_UUID), std::string::npos) << listed.out << listed.err;
 }
 
@@ -371,7 +371,8 @@ TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn)
     const Rgb blue = Rgb::over(Rgb{0, 0, 255}, 0.5, under);
     ASSERT_TRUE(waitForPixel(*shell, at, blue));
 
-    QDBusInterface extensions("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions", shell->bus());
+    QDBusInterface extensions("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                              shell->bus());
     const QString uuid = QStringLiteral(LUMAREX_GNOME_EXTENSION_UUID);
     ASSERT_TRUE(QDBusReply<bool>(extensions.call("DisableExtension", uuid)).value());
     ASSERT_TRUE(waitForPixel(*shell, at, under, 2)) << "gone with the extension";
@@ -384,6 +385,7 @@ TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn)
     EXPECT_TRUE(waitForPixel(*shell, moved, Rgb::over(Rgb{0, 0, 255}, 0.5, pixelAt(desktop, moved))))
         << app.stderrText();
 
+    DBusSignalRecorder pressed(shell->bus(), kService, kPath, kInterface, "ShortcutPressed");
     for (const bool shownAfter : {false, true}) {
         for (std::uint32_t keysym : {0xffebu, 0xffe1u, 0x68u})
             shell->setKey(keysym, true);
@@ -391,7 +393,8 @@ TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn)
             shell->setKey(keysym, false);
         EXPECT_TRUE(GnomeShellSession::waitUntil(
             [&] { return extension.property("Shown").toBool() == shownAfter; }, 5s))
-            << "shown after the shortcut: " << shownAfter;
+            << "shown after the shortcut: " << shownAfter << "; presses " << pressed.count() << "; "
+            << app.stdoutText() << app.stderrText();
     }
 }
 

@@ -14,7 +14,8 @@ GnomeAccessibilityTrust::GnomeAccessibilityTrust(GnomeShellExtension& extension,
 GnomeAccessibilityTrust::~GnomeAccessibilityTrust() = default;
 
 AccessibilityTrust::Wording GnomeAccessibilityTrust::wording() const {
-    return {QStringLiteral("GNOME Shell Extension"), QStringLiteral("Enable the Lumarex GNOME Shell extension"),
+    return {QStringLiteral("GNOME Shell Extension"),
+            QStringLiteral("Enable the Lumarex GNOME Shell extension"),
             QStringLiteral("Required for the highlight and its shortcut"), QStringLiteral("Enable")};
 }
 
@@ -28,8 +29,10 @@ QString GnomeAccessibilityTrust::problem() {
     if (version.isEmpty())
         return QStringLiteral(
                    "On GNOME, Lumarex draws the highlight and hears its shortcut through its GNOME Shell "
-                   "extension, which is not active. Press Enable in Lumarex's settings window, or enable it with "
-                   "\"gnome-extensions enable %1\" (or in the Extensions application). GNOME loads a newly installed extension only after you log out "
+                   "extension, which is not active. Press Enable in Lumarex's settings window, or enable it "
+                   "with "
+                   "\"gnome-extensions enable %1\" (or in the Extensions application). GNOME loads a newly "
+                   "installed extension only after you log out "
                    "and back in.")
             .arg(uuid);
     if (version != expectedVersion_)

@@ -93,7 +93,8 @@ GnomeExtensionInstaller::Places GnomeExtensionInstaller::standardPlaces() {
     if (!dataDirs.isEmpty())
         places.userDataDir = dataDirs.takeFirst();
     places.systemDataDirs = dataDirs;
-    places.programDataDir = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share"));
+    places.programDataDir =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share"));
     return places;
 }
 
@@ -116,42 +117,48 @@ GnomeExtensionInstaller::Result GnomeExtensionInstaller::installAndEnable() {
     QString error;
     const QVariantMap info = extensionInfo(&error);
     if (!error.isEmpty())
-        return {false, QStringLiteral("Lumarex could not reach GNOME Shell's extension service on the session "
-                                      "bus (%1), so it cannot turn on its extension. Once GNOME Shell runs, "
-                                      "enable it with \"gnome-extensions enable %2\".")
-                           .arg(error, uuid())};
+        return {false,
+                QStringLiteral("Lumarex could not reach GNOME Shell's extension service on the session "
+                               "bus (%1), so it cannot turn on its extension. Once GNOME Shell runs, "
+                               "enable it with \"gnome-extensions enable %2\".")
+                    .arg(error, uuid())};
 
     // Off as a whole, the Shell runs no extension; an enabled one starts when they are switched on again.
-    QDBusMessage get = QDBusMessage::createMethodCall(kShell, kShellPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kShell, kShellPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kExtensions << QStringLiteral("UserExtensionsEnabled");
     const QDBusMessage reply = bus_.call(get, QDBus::Block, kBusTimeoutMs);
     const bool extensionsOn = reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
                               reply.arguments().front().value<QDBusVariant>().variant().toBool();
 
     // An empty answer: this Shell has not seen the extension (it reads its folders at login).
-    Result result = info.contains(QStringLiteral("state")) ? describeKnown(info, false) : installForNextLogin();
+    Result result = info.contains(QStringLiteral("state")) ? describeKnown(info, false, extensionsOn)
+                                                           : installForNextLogin();
     if (!extensionsOn) {
         result.active = false;
-        const QString off =
-            QStringLiteral("GNOME's extensions are switched off as a whole, so none runs, Lumarex's included: "
-                           "switch on Extensions in the Extensions application (or run \"gsettings set "
-                           "org.gnome.shell disable-user-extensions false\").");
+        const QString off = QStringLiteral(
+            "GNOME's extensions are switched off as a whole, so none runs, Lumarex's included: "
+            "switch on Extensions in the Extensions application (or run \"gsettings set "
+            "org.gnome.shell disable-user-extensions false\").");
         result.message = result.message.isEmpty() ? off : result.message + QLatin1Char(' ') + off;
     }
     return result;
 }
 
 GnomeExtensionInstaller::Result GnomeExtensionInstaller::describeKnown(const QVariantMap& info,
-                                                                       bool justEnabled) {
+                                                                       bool justEnabled, bool extensionsOn) {
     const int state = int(info.value(QStringLiteral("state")).toDouble());
     const QString path = info.value(QStringLiteral("path")).toString();
     switch (state) {
     case Enabled: {
         const QString running = info.value(QStringLiteral("version-name")).toString();
-        if (running == version_)
-            return {true, {}};
+        if (running == version_) {
+            if (justEnabled)
+                return {true, {}};
+            return {false, QStringLiteral("GNOME Shell runs the Lumarex extension, but it does not answer on "
+                                          "the session bus. Log out and back in; if that does not help, "
+                                          "GNOME Shell's log (journalctl --user) says why.")};
+        }
         // The Shell runs what it loaded at login; the folder may hold a newer copy by now.
         if (versionIn(path) == version_)
             return {false, QStringLiteral("Lumarex %1's GNOME Shell extension is installed, but GNOME Shell "
@@ -159,39 +166,43 @@ GnomeExtensionInstaller::Result GnomeExtensionInstaller::describeKnown(const QVa
                                           "out and back in to use the new one.")
                                .arg(version_, running)};
         if (int(info.value(QStringLiteral("type")).toDouble()) == kPerUser)
-            return {false, QStringLiteral("GNOME Shell runs version %1 of the Lumarex extension from your own "
-                                          "folder %2, which comes before the one this Lumarex %3 brings. "
-                                          "Remove that folder, then log out and back in.")
-                               .arg(running, path, version_)};
-        return {false, QStringLiteral("GNOME Shell runs version %1 of the Lumarex extension, from %2, but this "
-                                      "is Lumarex %3. Install Lumarex %3 again (it brings its extension), "
-                                      "then log out and back in.")
-                           .arg(running, path, version_)};
+            return {false,
+                    QStringLiteral("GNOME Shell runs version %1 of the Lumarex extension from your own "
+                                   "folder %2, which comes before the one this Lumarex %3 brings. "
+                                   "Remove that folder, then log out and back in.")
+                        .arg(running, path, version_)};
+        return {false,
+                QStringLiteral("GNOME Shell runs version %1 of the Lumarex extension, from %2, but this "
+                               "is Lumarex %3. Install Lumarex %3 again (it brings its extension), "
+                               "then log out and back in.")
+                    .arg(running, path, version_)};
     }
     case Disabled:
     case Initialized: {
         if (justEnabled) // the Shell starts it from its main loop, a moment after it was listed
             return {true, {}};
-        if (!info.value(QStringLiteral("canChange"), true).toBool())
+        // With extensions off as a whole the Shell says none can change, though the list can.
+        if (extensionsOn && !info.value(QStringLiteral("canChange"), true).toBool())
             return {false, QStringLiteral("The list of enabled GNOME Shell extensions is locked on this "
                                           "system, so Lumarex cannot enable its extension. Ask the "
                                           "system's administrator to enable %1.")
                                .arg(uuid())};
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, QStringLiteral("EnableExtension"));
+        QDBusMessage call = QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions,
+                                                           QStringLiteral("EnableExtension"));
         call << uuid();
         const QDBusReply<bool> enabled = bus_.call(call, QDBus::Block, kBusTimeoutMs);
         if (!enabled.isValid() || !enabled.value())
-            return {false, QStringLiteral("GNOME Shell did not enable the Lumarex extension%1. Enable it with "
-                                          "\"gnome-extensions enable %2\" or in the Extensions application.")
-                               .arg(enabled.isValid() ? QString()
-                                                      : QStringLiteral(" (%1)").arg(enabled.error().message()),
-                                    uuid())};
+            return {false,
+                    QStringLiteral("GNOME Shell did not enable the Lumarex extension%1. Enable it with "
+                                   "\"gnome-extensions enable %2\" or in the Extensions application.")
+                        .arg(enabled.isValid() ? QString()
+                                               : QStringLiteral(" (%1)").arg(enabled.error().message()),
+                             uuid())};
         QString error;
         const QVariantMap after = extensionInfo(&error);
         if (!error.isEmpty() || !after.contains(QStringLiteral("state")))
             return {true, {}}; // asked and accepted; the trust poll sees what follows
-        return describeKnown(after, true);
+        return describeKnown(after, true, extensionsOn);
     }
     case Error:
         return {false, QStringLiteral("GNOME Shell could not start the Lumarex extension in %1: %2. Log out "
@@ -202,9 +213,10 @@ GnomeExtensionInstaller::Result GnomeExtensionInstaller::describeKnown(const QVa
                                       "Shell that runs here.")
                            .arg(path)};
     default:
-        return {false, QStringLiteral("GNOME Shell reports the Lumarex extension in state %1; log out and back "
-                                      "in, then try again.")
-                           .arg(state)};
+        return {false,
+                QStringLiteral("GNOME Shell reports the Lumarex extension in state %1; log out and back "
+                               "in, then try again.")
+                    .arg(state)};
     }
 }
 
@@ -226,13 +238,15 @@ GnomeExtensionInstaller::Result GnomeExtensionInstaller::installForNextLogin() {
         // Installed where the Shell does not look (a prefix of its own): a copy in the user's folder.
         const QString source = extensionIn(places_.programDataDir);
         if (source.isEmpty())
-            return {false, QStringLiteral("Lumarex cannot find its GNOME Shell extension: it is not in %1, next "
-                                          "to the program. Install Lumarex again (its package or \"make "
-                                          "install\" brings the extension).")
-                               .arg(extensionsFolder(places_.programDataDir) + QLatin1Char('/') + uuid())};
+            return {false,
+                    QStringLiteral("Lumarex cannot find its GNOME Shell extension: it is not in %1, next "
+                                   "to the program. Install Lumarex again (its package or \"make "
+                                   "install\" brings the extension).")
+                        .arg(extensionsFolder(places_.programDataDir) + QLatin1Char('/') + uuid())};
         if (places_.userDataDir.isEmpty())
-            return {false, QStringLiteral("Lumarex cannot install its GNOME Shell extension: there is no home "
-                                          "data folder (XDG_DATA_HOME or HOME).")};
+            return {false,
+                    QStringLiteral("Lumarex cannot install its GNOME Shell extension: there is no home "
+                                   "data folder (XDG_DATA_HOME or HOME).")};
         const QString target = extensionsFolder(places_.userDataDir) + QLatin1Char('/') + uuid();
         if (const QString error = copyToUserFolder(source, target); !error.isEmpty())
             return {false, error};
@@ -258,8 +272,9 @@ QString GnomeExtensionInstaller::copyToUserFolder(const QString& source, const Q
         return QStringLiteral("Lumarex could not create the folder %1 for its GNOME Shell extension: %2.")
             .arg(parent, fromStd(error));
     if (QFileInfo(target).exists() && !QDir(target).isEmpty())
-        return QStringLiteral("%1 exists but holds no extension, so Lumarex leaves it as it is. Move it away, "
-                              "then press Enable again.")
+        return QStringLiteral(
+                   "%1 exists but holds no extension, so Lumarex leaves it as it is. Move it away, "
+                   "then press Enable again.")
             .arg(target);
     // Assembled beside the extensions folder (which the Shell reads) and moved in whole, so a failure
     // half-way leaves nothing behind.
@@ -296,14 +311,17 @@ QString GnomeExtensionInstaller::enableForNextLogin() const {
 
     const std::unique_ptr<GSettings, ObjectUnref> settings(g_settings_new(schemaId));
     const QByteArray id = uuid().toUtf8();
-    const std::pair<const char*, bool> wanted[] = {{"enabled-extensions", true}, {"disabled-extensions", false}};
+    const std::pair<const char*, bool> wanted[] = {{"enabled-extensions", true},
+                                                   {"disabled-extensions", false}};
     for (const auto& [key, present] : wanted) {
         const Strv list(g_settings_get_strv(settings.get(), key));
         const Strv changed = withUuid(list.get(), id, present);
         if (!changed)
             continue;
-        if (!g_settings_is_writable(settings.get(), key) || !g_settings_set_strv(settings.get(), key, changed.get()))
-            return QStringLiteral("the setting %1 of %2 is locked").arg(QLatin1String(key), QLatin1String(schemaId));
+        if (!g_settings_is_writable(settings.get(), key) ||
+            !g_settings_set_strv(settings.get(), key, changed.get()))
+            return QStringLiteral("the setting %1 of %2 is locked")
+                .arg(QLatin1String(key), QLatin1String(schemaId));
     }
     g_settings_sync();
     return {};

@@ -40,7 +40,8 @@ class GnomeExtensionInstaller {
 
   private:
     QVariantMap extensionInfo(QString* error) const;
-    Result describeKnown(const QVariantMap& info, bool justEnabled);
+    // What to do about an extension the Shell knows; `justEnabled` after this call enabled it.
+    Result describeKnown(const QVariantMap& info, bool justEnabled, bool extensionsOn);
     Result installForNextLogin();
     // The extension's folder in `dataDir` when it holds one.
     QString extensionIn(const QString& dataDir) const;
