@@ -40,7 +40,6 @@ class GnomeExtensionInstallerTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "gnome-shell-extension");
-        shell_ = new GnomeShellSession();
         // The list for the next login is in GSettings, kept here in memory only: this process never writes
         // the real session's settings, and the installer says that it could not keep the list.
         qputenv("GSETTINGS_BACKEND", "memory");
@@ -51,6 +50,13 @@ class GnomeExtensionInstallerTest : public testing::Test {
         delete staged_;
         shell_ = nullptr;
         staged_ = nullptr;
+    }
+
+    // A Shell without the extension, started at first use and shared by the suite's tests.
+    static GnomeShellSession& bareShell() {
+        if (!shell_)
+            shell_ = new GnomeShellSession();
+        return *shell_;
     }
 
     GnomeExtensionInstaller::Places places(const fs::path& programData) const {
@@ -116,7 +122,7 @@ TEST_F(GnomeExtensionInstallerTest, WhatItCannotDoItSaysAndLeavesAlone) {
             continue;
         }
         TempDir nothing("lumarex-nothing");
-        GnomeExtensionInstaller installer(shell_->bus(), LUMAREX_VERSION,
+        GnomeExtensionInstaller installer(bareShell().bus(), LUMAREX_VERSION,
                                           places(c.fromProgram ? staged_->dataDir() : nothing.path()));
         const auto result = installer.installAndEnable();
         EXPECT_FALSE(result.active);
