@@ -83,6 +83,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     const bool trusted = platform_.trust && platform_.trust->isTrusted();
     defaults_->setValue(grantedKey, trusted);
     defaults_->sync();
+    lastTrusted_ = trusted;
 
     accessibilityCheckTimer_ = std::make_unique<QTimer>();
     accessibilityCheckTimer_->setTimerType(Qt::PreciseTimer);
@@ -127,9 +128,14 @@ void AppDelegate::checkAccessibility() {
         return;
     const bool trusted = platform_.trust && platform_.trust->isTrusted();
     const bool stored = storedGrant();
+    if (trusted != lastTrusted_) {
+        lastTrusted_ = trusted;
+        emit trustChanged(trusted);
+    }
     if (trusted) {
-        // The alert shows on the tick that first sees the grant, and on no other.
-        if (!stored)
+        // The alert shows on the tick that first sees the grant, and on no other; a platform whose
+        // monitors work from then on needs none.
+        if (!stored && platform_.trust->grantNeedsRestart())
             showRestartAlert();
     }
     // Written only when it changes: the same value every second would rewrite the settings file

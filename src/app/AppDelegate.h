@@ -83,6 +83,10 @@ class AppDelegate : public QObject {
     KeyMonitor* localShortcutMonitor() const { return localShortcutMonitor_.get(); }
     bool storedGrant() const;
 
+  signals:
+    // The poll saw the answer change (the first tick compares with the launch's answer).
+    void trustChanged(bool trusted);
+
   private:
     void showRestartAlert();
     void restartApp();
@@ -97,4 +101,5 @@ class AppDelegate : public QObject {
     std::unique_ptr<QSettings> defaults_;
     // A toolkit timer also fires inside a modal loop; this keeps the poll quiet while the alert is open.
     bool alertOpen_ = false;
+    bool lastTrusted_ = false;
 };

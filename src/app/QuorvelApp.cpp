@@ -10,6 +10,7 @@
 #include "app/TrayIcon.h"
 #include "highlight/CursorHighlightWindow.h"
 #include "lumarex/Product.h"
+#include "settings/SettingsView.h"
 #include "updates/CheckForUpdatesView.h"
 #include "updates/SoftwareUpdater.h"
 #include "updates/UpdateUserDriver.h"
@@ -115,11 +116,17 @@ void QuorvelApp::setStartAtLogin(bool enabled) {
 }
 
 void QuorvelApp::setDelegate(AppDelegate* delegate) {
-    if (delegate_)
+    if (delegate_) {
         disconnect(qApp, &QCoreApplication::aboutToQuit, delegate_, nullptr);
+        disconnect(delegate_, &AppDelegate::trustChanged, this, nullptr);
+    }
     delegate_ = delegate;
-    if (delegate_)
+    if (delegate_) {
         connect(qApp, &QCoreApplication::aboutToQuit, delegate_, &AppDelegate::applicationWillTerminate);
+        // The warning in the settings window follows the poll, so it goes once the grant arrives.
+        connect(delegate_, &AppDelegate::trustChanged, this,
+                [this] { mainWindow_->settingsView()->refreshAccessibilityStatus(); });
+    }
 }
 
 void QuorvelApp::start(std::unique_ptr<CommandSocket> commandSocket, bool openWindow) {

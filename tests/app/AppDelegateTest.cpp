@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -34,8 +35,10 @@ struct FakeTrust : AccessibilityTrust {
         return trusted;
     }
     bool prompt(QWidget*) override { return trusted; }
+    bool grantNeedsRestart() const override { return needsRestart; }
     std::vector<std::string>& log;
     bool trusted = false;
+    bool needsRestart = true;
 };
 
 struct MonitorState {
@@ -189,6 +192,20 @@ TEST_F(AppDelegateTest, AlertAppearsOncePerGrantAndAgainAfterARevocation) {
         trust.trusted = trusted, delegate->checkAccessibility();
     EXPECT_EQ(alerts(), 2);
     EXPECT_TRUE(delegate->isPolling()) << "a dismissed alert (neither button) keeps the poll going";
+}
+
+// On GNOME the extension also goes and comes back with the screen lock: each change reaches the settings
+// window's warning, and none asks for a restart.
+TEST_F(AppDelegateTest, ChangesOfTrustAreAnnouncedAndNeedNoAlertWhereNoRestartIsNeeded) {
+    trust.needsRestart = false;
+    launch();
+    QSignalSpy changes(delegate.get(), &AppDelegate::trustChanged);
+    for (bool trusted : {false, true, true, false, false, true})
+        trust.trusted = trusted, delegate->checkAccessibility();
+    EXPECT_EQ(alerts(), 0);
+    ASSERT_EQ(changes.size(), 3);
+    EXPECT_EQ((std::vector<bool>{changes[0][0].toBool(), changes[1][0].toBool(), changes[2][0].toBool()}),
+              (std::vector<bool>{true, false, true}));
 }
 
 TEST_F(AppDelegateTest, TicksWhileTheAlertIsOpenDoNothing) {

@@ -24,7 +24,8 @@ inline std::string extensionComponent() {
     QProcess shell;
     shell.start("gnome-shell", {"--version"});
     shell.waitForFinished(30000);
-    const auto match = QRegularExpression(R"((\d+)\.\d+)").match(QString::fromUtf8(shell.readAllStandardOutput()));
+    const auto match =
+        QRegularExpression(R"((\d+)\.\d+)").match(QString::fromUtf8(shell.readAllStandardOutput()));
     const int major = match.hasMatch() ? match.captured(1).toInt() : 0;
     return major >= 45 ? "gnome-shell-extension-45" : "gnome-shell-extension-43";
 }

@@ -10,6 +10,7 @@
 #include "support/StagedInstall.h"
 
 #include <QDBusInterface>
+#include <QDBusReply>
 #include <QElapsedTimer>
 #include <QSettings>
 
@@ -17,7 +18,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <sstream>
 
 using namespace std::chrono_literals;
 using gnometest::kInterface;
@@ -47,16 +51,108 @@ QRect changedArea(const QImage& before, const QImage& after) {
     return changed;
 }
 
+// The controls of the settings window as the program reports them (LUMAREX_TEST_GEOMETRY), in the
+// window's own coordinates: a Wayland client does not know where its window is.
+std::map<std::string, QRect> reportedControls(const AppProcess& app) {
+    std::map<std::string, QRect> block;
+    std::map<std::string, QRect> last;
+    for (const AppProcess::Line& line : app.stdoutLines()) {
+        std::istringstream words(line.text);
+        std::string tag, name;
+        int x = 0, y = 0, w = 0, h = 0;
+        if (!(words >> tag >> name) || tag != "geometry")
+            continue;
+        if (name == "end") {
+            last = std::move(block);
+            block.clear();
+        } else if (words >> x >> y >> w >> h) {
+            block[name] = QRect(x, y, w, h);
+        }
+    }
+    if (const auto window = last.find("window"); window != last.end()) {
+        const QPoint origin = window->second.topLeft();
+        for (auto& [name, rect] : last)
+            rect.translate(-origin);
+    }
+    return last;
+}
+
 class GnomeAppE2ETest : public testing::Test {
   protected:
+    enum class Extension { Enabled, InstalledOnly, NotInstalled };
+
     std::unique_ptr<GnomeShellSession> startShell(bool withExtension) {
+        return startShell(withExtension ? Extension::Enabled : Extension::InstalledOnly);
+    }
+
+    std::unique_ptr<GnomeShellSession> startShell(Extension extension, QSize monitor = {1280, 800}) {
         staged_ = std::make_unique<StagedInstall>(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR,
                                                   gnometest::extensionComponent());
         GnomeShellSession::Options options;
-        options.extraDataDirs = {staged_->dataDir()};
-        if (withExtension)
+        options.monitor = monitor;
+        if (extension != Extension::NotInstalled)
+            options.extraDataDirs = {staged_->dataDir()};
+        if (extension == Extension::Enabled)
             options.enabledExtensions = {LUMAREX_GNOME_EXTENSION_UUID};
         return std::make_unique<GnomeShellSession>(options);
+    }
+
+    // The program with its settings window reporting where its controls are, undecorated, so that the
+    // window's top left corner on screen is its content's.
+    std::unique_ptr<AppProcess> startReportingApp(GnomeShellSession& shell,
+                                                  const std::string& binary = LUMAREX_BINARY_PATH) {
+        Environment env = programEnvironment(sandbox_, shell);
+        env["LUMAREX_TEST_GEOMETRY"] = "1";
+        env["QT_WAYLAND_DISABLE_WINDOWDECORATION"] = "1";
+        return std::make_unique<AppProcess>(binary, std::vector<std::string>{}, env);
+    }
+
+    // Clicks the centre of the settings window's control `name`, once the window shows on screen (what
+    // changed since `desktop`, as large as the program says its window is).
+    static void clickControl(GnomeShellSession& shell, AppProcess& app, const QImage& desktop,
+                             const std::string& name) {
+        ASSERT_TRUE(app.waitForLine("geometry end", 20s)) << app.stderrText();
+        std::map<std::string, QRect> controls;
+        QRect window;
+        const bool shown = GnomeShellSession::waitUntil(
+            [&] {
+                controls = reportedControls(app);
+                window = changedArea(desktop, shell.screenshot());
+                const auto reported = controls.find("window");
+                return reported != controls.end() && controls.count(name) &&
+                       std::abs(window.width() - reported->second.width()) <= 2 &&
+                       std::abs(window.height() - reported->second.height()) <= 2;
+            },
+            20s);
+        ASSERT_TRUE(shown) << "window on screen " << window.x() << "," << window.y() << " " << window.width()
+                           << "x" << window.height() << "; " << app.stdoutText();
+        // The compositor handles motion and buttons on their own paths: each step waits until the control
+        // shows it (hovered, then pressed), so the press cannot overtake the pointer's arrival.
+        const QRect control = controls[name].translated(window.topLeft());
+        const auto changesFrom = [&](const QImage& before) {
+            return GnomeShellSession::waitUntil(
+                [&] {
+                    const QImage now = shell.screenshot(control);
+                    return !now.isNull() && now != before;
+                },
+                5s);
+        };
+        const QImage idle = shell.screenshot(control);
+        shell.movePointer(control.center().x(), control.center().y());
+        ASSERT_TRUE(changesFrom(idle)) << name << " does not show the pointer over it";
+        const QImage hovered = shell.screenshot(control);
+        shell.setButton(GnomeShellSession::kLeftButton, true);
+        ASSERT_TRUE(changesFrom(hovered)) << name << " does not show the press";
+        shell.setButton(GnomeShellSession::kLeftButton, false);
+    }
+
+    // What the Shell's extension service says of the Lumarex extension; empty when it does not know it.
+    static QVariantMap extensionInfo(GnomeShellSession& shell) {
+        QDBusInterface extensions("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                                  shell.bus());
+        QDBusReply<QVariantMap> info =
+            extensions.call(QStringLiteral("GetExtensionInfo"), QStringLiteral(LUMAREX_GNOME_EXTENSION_UUID));
+        return info.isValid() ? info.value() : QVariantMap{{"error", info.error().message()}};
     }
 
     // Waits until the screen at `point` shows `expected`.
@@ -175,6 +271,126 @@ TEST_F(GnomeAppE2ETest, WithoutTheExtensionItSaysWhatToDo) {
         << app.stderrText();
     // Plain GNOME has no tray: no icon, and no complaint about it either.
     EXPECT_FALSE(app.waitForStderr("ystemTray", 3s)) << app.stderrText();
+}
+
+// Installed with the system but not enabled: the settings window's Enable enables it through the Shell,
+// which starts it at once, and the warning goes.
+TEST_F(GnomeAppE2ETest, EnableInTheSettingsWindowTurnsOnTheInstalledExtension) {
+    auto shell = startShell(Extension::InstalledOnly, {1280, 1024});
+    const QVariantMap before = extensionInfo(*shell);
+    ASSERT_TRUE(before.contains("state") && before.value("state").toInt() != 1) << "installed, not enabled";
+    const QImage desktop = shell->screenshot();
+    auto app = startReportingApp(*shell);
+    ASSERT_TRUE(app->waitForLine("Accessibility permissions granted: false", 20s)) << app->stderrText();
+    clickControl(*shell, *app, desktop, "grantPermissionButton");
+
+    // An interface made before the service exists stays invalid: one per look.
+    EXPECT_TRUE(GnomeShellSession::waitUntil(
+        [&] {
+            QDBusInterface extension(kService, kPath, kInterface, shell->bus());
+            return extension.property("Version").toString() == QStringLiteral(LUMAREX_VERSION);
+        },
+        10s))
+        << app->stderrText();
+    EXPECT_EQ(extensionInfo(*shell).value("state").toInt(), 1);
+    ASSERT_TRUE(app->waitForLine("Accessibility permissions granted: true", 10s)) << app->stdoutText();
+    // The report that follows the change no longer has the warning or its button.
+    ASSERT_TRUE(GnomeShellSession::waitUntil(
+        [&] { return !reportedControls(*app).count("accessibilityWarning"); }, 10s))
+        << app->stdoutText();
+    EXPECT_EQ(reportedControls(*app).count("grantPermissionButton"), 0u);
+}
+
+// Installed only under the program's own prefix, which the Shell does not read: Enable copies it into
+// the user's extension folder and turns it on for the next login, and says that GNOME loads it only then.
+TEST_F(GnomeAppE2ETest, EnableCopiesTheExtensionForTheUserAndSaysToLogOutAndBackIn) {
+    auto shell = startShell(Extension::NotInstalled, {1280, 1024});
+    // <prefix>/bin/lumarex next to the extension in <prefix>/share.
+    const std::filesystem::path bin = staged_->dataDir().parent_path() / "bin";
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(LUMAREX_BINARY_PATH, bin / "lumarex");
+
+    const Environment session = shell->clientEnvironment();
+    const std::filesystem::path installed = std::filesystem::path(session.at("XDG_DATA_HOME")) /
+                                            "gnome-shell/extensions" / LUMAREX_GNOME_EXTENSION_UUID;
+    const QImage desktop = shell->screenshot();
+    auto app = startReportingApp(*shell, (bin / "lumarex").string());
+    ASSERT_TRUE(app->waitForLine("Accessibility permissions granted: false", 20s)) << app->stderrText();
+    clickControl(*shell, *app, desktop, "grantPermissionButton");
+
+    // The start's own message says what to do in general; the answer to the press names the folder.
+    ASSERT_TRUE(app->waitForStderr("installed in " + installed.string(), 10s)) << app->stderrText();
+    const std::string answer = app->stderrText().substr(app->stderrText().find("installed in "));
+    EXPECT_NE(answer.find("log out and back in"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("could not"), std::string::npos) << answer;
+    for (const char* file : {"metadata.json", "extension.js", "schemas/gschemas.compiled"})
+        EXPECT_TRUE(std::filesystem::exists(installed / file)) << file;
+    // Nothing is left where it was assembled.
+    for (const auto& entry : std::filesystem::directory_iterator(installed.parent_path().parent_path()))
+        EXPECT_NE(entry.path().filename().string().rfind(".lumarex", 0), 0u) << entry.path();
+    // This Shell still does not know it.
+    EXPECT_FALSE(extensionInfo(*shell).contains("state"));
+
+    // Turned on for the next login: the Shell's list of enabled extensions names it.
+    const auto listed =
+        AppProcess::run("/usr/bin/gsettings", {"get", "org.gnome.shell", "enabled-extensions"}, session);
+    EXPECT_NE(listed.out.find(LUMAREX_GNOME_EXTENSION_UUID), std::string::npos) << listed.out << listed.err;
+}
+
+// The extension goes off the bus and comes back with none of its state, as after a Shell restart (the
+// Shell's extension service disables and enables it; the harness runs one Shell per session, so this is
+// the restart it can make): the program sends its look, its shortcut and the shown state again.
+TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn) {
+    auto shell = startShell(Extension::Enabled);
+    {
+        QSettings settings(QString::fromStdString(sandbox_.settingsFile().string()), QSettings::IniFormat);
+        settings.setValue("toggleShortcut", QString::fromUtf8("⌘⇧H"));
+        settings.setValue("baseColor", "#0000FF");
+        settings.setValue("baseOpacity", 0.5);
+    }
+    const QPoint at{200, 600};
+    const QPoint moved{1000, 650};
+    const QImage desktop = shell->screenshot();
+    const Rgb under = pixelAt(desktop, at);
+    AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *shell));
+    QDBusInterface extension(kService, kPath, kInterface, shell->bus());
+    ASSERT_TRUE(GnomeShellSession::waitUntil(
+        [&] {
+            return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell))
+                       .status.ok() &&
+                   extension.property("Shown").toBool();
+        },
+        20s))
+        << app.stderrText();
+    shell->movePointer(at.x(), at.y());
+    const Rgb blue = Rgb::over(Rgb{0, 0, 255}, 0.5, under);
+    ASSERT_TRUE(waitForPixel(*shell, at, blue));
+
+    QDBusInterface extensions("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                              shell->bus());
+    const QString uuid = QStringLiteral(LUMAREX_GNOME_EXTENSION_UUID);
+    ASSERT_TRUE(QDBusReply<bool>(extensions.call("DisableExtension", uuid)).value());
+    ASSERT_TRUE(waitForPixel(*shell, at, under, 2)) << "gone with the extension";
+    ASSERT_TRUE(QDBusReply<bool>(extensions.call("EnableExtension", uuid)).value());
+
+    // Back in the program's look, at the pointer wherever it is now.
+    shell->movePointer(moved.x(), moved.y());
+    EXPECT_TRUE(GnomeShellSession::waitUntil([&] { return extension.property("Shown").toBool(); }, 10s))
+        << app.stderrText();
+    EXPECT_TRUE(waitForPixel(*shell, moved, Rgb::over(Rgb{0, 0, 255}, 0.5, pixelAt(desktop, moved))))
+        << app.stderrText();
+
+    DBusSignalRecorder pressed(shell->bus(), kService, kPath, kInterface, "ShortcutPressed");
+    for (const bool shownAfter : {false, true}) {
+        for (std::uint32_t keysym : {0xffebu, 0xffe1u, 0x68u})
+            shell->setKey(keysym, true);
+        for (std::uint32_t keysym : {0x68u, 0xffe1u, 0xffebu})
+            shell->setKey(keysym, false);
+        EXPECT_TRUE(GnomeShellSession::waitUntil(
+            [&] { return extension.property("Shown").toBool() == shownAfter; }, 5s))
+            << "shown after the shortcut: " << shownAfter << "; presses " << pressed.count() << "; "
+            << app.stdoutText() << app.stderrText();
+    }
 }
 
 } // namespace

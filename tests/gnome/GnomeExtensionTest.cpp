@@ -36,8 +36,8 @@ class GnomeExtensionTest : public testing::Test {
     // skipped, and ctest would count them as such, not as failed.
     static void SetUpTestSuite() {
         try {
-            staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR,
-                                        gnometest::extensionComponent());
+            staged_ =
+                new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, gnometest::extensionComponent());
             shell_ = new GnomeShellSession(
                 {.extraDataDirs = {staged_->dataDir()}, .enabledExtensions = {LUMAREX_GNOME_EXTENSION_UUID}});
         } catch (const std::exception& error) {

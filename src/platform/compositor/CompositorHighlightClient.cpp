@@ -47,7 +47,8 @@ void CompositorHighlightClient::setClicked(bool clicked) {
 }
 
 void CompositorHighlightClient::send(const QString& method, const QVariantList& arguments) {
-    QDBusMessage call = QDBusMessage::createMethodCall(endpoint_.service, endpoint_.path, endpoint_.interface, method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(endpoint_.service, endpoint_.path, endpoint_.interface, method);
     call.setArguments(arguments);
     // Messages on one connection arrive in order; the answers tell nothing the app acts on.
     call.setAutoStartService(false);

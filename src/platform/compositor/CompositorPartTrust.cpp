@@ -4,10 +4,12 @@
 
 #include <QMessageBox>
 
-CompositorPartTrust::CompositorPartTrust(CompositorHighlightClient& client, QString expectedVersion, Texts texts,
-                                         Loader load)
+#include <cstdio>
+
+CompositorPartTrust::CompositorPartTrust(CompositorHighlightClient& client, QString expectedVersion,
+                                         Texts texts, Fix fix)
     : client_(client), expectedVersion_(std::move(expectedVersion)), texts_(std::move(texts)),
-      load_(std::move(load)) {}
+      fix_(std::move(fix)) {}
 
 bool CompositorPartTrust::isTrusted() {
     return problem().isEmpty();
@@ -26,12 +28,15 @@ bool CompositorPartTrust::prompt(QWidget* parent) {
     QString text = problem();
     if (text.isEmpty())
         return true;
-    if (load_ && text == texts_.missing) {
-        if (!load_())
-            text += QStringLiteral("\n\n") + texts_.refused;
-        else if ((text = problem()).isEmpty())
+    if (fix_) {
+        const Remedy remedy = fix_();
+        // Once the part runs, the settings window's next look at the trust clears the warning.
+        if (remedy.active && (text = problem()).isEmpty())
             return true;
+        if (!remedy.message.isEmpty())
+            text = remedy.message;
     }
+    std::fprintf(stderr, "lumarex: %s\n", qPrintable(text));
     if (!dialog_) {
         dialog_ = new QMessageBox(QMessageBox::Information, texts_.title, text, QMessageBox::Ok, parent);
         dialog_->setObjectName("accessibilityPrompt");

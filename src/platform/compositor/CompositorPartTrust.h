@@ -12,8 +12,8 @@ class QMessageBox;
 
 // Where a compositor part draws the highlight and reports presses (the GNOME Shell extension, the KWin
 // effect), "trusted" means: the part is enabled and answers, with this program's version. What the user
-// is told when it is not comes from the backend; where the compositor can load the part on request, the
-// prompt asks it to first.
+// is told when it is not comes from the backend; where the backend can install, enable or load the part,
+// the prompt does that first.
 // Thread-safety: GUI thread only.
 class CompositorPartTrust : public AccessibilityTrust {
   public:
@@ -24,17 +24,27 @@ class CompositorPartTrust : public AccessibilityTrust {
         QString missing;
         // The part answers with another version: %1 is its version, %2 this program's.
         QString otherVersion;
-        // Added to `missing` when the compositor refused to load the part when asked.
-        QString refused = {};
+        // The settings window's warning row.
+        Wording wording;
     };
-    // Asks the compositor to load the part now; false when it refuses.
-    using Loader = std::function<bool()>;
+    // What the backend's remedy did: the part runs now, or `message` says what is left to do (empty: the
+    // usual text).
+    struct Remedy {
+        bool active = false;
+        QString message;
+    };
+    // Tries to bring the part up now (install, enable, load), as far as the compositor allows.
+    using Fix = std::function<Remedy()>;
 
-    // Without a loader the prompt only tells the user what to do.
-    CompositorPartTrust(CompositorHighlightClient& client, QString expectedVersion, Texts texts, Loader load = {});
+    // Without a fix the prompt only tells the user what to do.
+    CompositorPartTrust(CompositorHighlightClient& client, QString expectedVersion, Texts texts,
+                        Fix fix = {});
 
     bool isTrusted() override;
     bool prompt(QWidget* parent = nullptr) override;
+    Wording wording() const override { return texts_.wording; }
+    // The part's signals reach monitors made before it came, and the overlay sends its state again.
+    bool grantNeedsRestart() const override { return false; }
 
     // What is wrong and what to do, for the prompt and standard error; empty while trusted.
     QString problem();
@@ -43,6 +53,6 @@ class CompositorPartTrust : public AccessibilityTrust {
     CompositorHighlightClient& client_;
     QString expectedVersion_;
     Texts texts_;
-    Loader load_;
+    Fix fix_;
     QPointer<QMessageBox> dialog_;
 };

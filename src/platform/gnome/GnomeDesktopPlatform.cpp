@@ -1,6 +1,7 @@
 #include "platform/gnome/GnomeDesktopPlatform.h"
 
 #include "platform/compositor/CompositorPartTrust.h"
+#include "platform/gnome/GnomeExtensionInstaller.h"
 #include "platform/gnome/GnomeHighlightOverlay.h"
 #include "platform/gnome/GnomeKeyMonitor.h"
 #include "platform/gnome/GnomeShellExtension.h"
@@ -24,19 +25,29 @@ GnomeShellExtension& GnomeDesktopPlatform::extension() {
 CompositorPartTrust& GnomeDesktopPlatform::gnomeTrust() {
     if (!trust_) {
         const QString uuid = QString::fromLatin1(GnomeShellExtension::kUuid);
+        const QString version = QString::fromLatin1(product::version);
+        installer_ = std::make_unique<GnomeExtensionInstaller>(QDBusConnection::sessionBus(), version);
         trust_ = std::make_unique<CompositorPartTrust>(
-            extension(), QString::fromLatin1(product::version),
+            extension(), version,
             CompositorPartTrust::Texts{
                 QStringLiteral("GNOME Shell Extension"),
                 QStringLiteral(
                     "On GNOME, Lumarex draws the highlight and hears its shortcut through its GNOME Shell "
-                    "extension, which is not active. Enable it with \"gnome-extensions enable %1\" (or in the "
-                    "Extensions application). GNOME loads a newly installed extension only after you log out "
-                    "and back in.")
+                    "extension, which is not active. Press Enable in Lumarex's settings window, or enable it "
+                    "with \"gnome-extensions enable %1\" (or in the Extensions application). GNOME loads a "
+                    "newly installed extension only after you log out and back in.")
                     .arg(uuid),
-                QStringLiteral("The Lumarex GNOME Shell extension that is active is version %1, but this Lumarex "
-                               "is version %2. Install Lumarex %2 again (it brings its extension), then log out "
-                               "and back in.")});
+                QStringLiteral(
+                    "The Lumarex GNOME Shell extension that is active is version %1, but this Lumarex "
+                    "is version %2. Install Lumarex %2 again (it brings its extension), then log out "
+                    "and back in."),
+                {QStringLiteral("GNOME Shell Extension"),
+                 QStringLiteral("Enable the Lumarex GNOME Shell extension"),
+                 QStringLiteral("Required for the highlight and its shortcut"), QStringLiteral("Enable")}},
+            [this] {
+                const GnomeExtensionInstaller::Result result = installer_->installAndEnable();
+                return CompositorPartTrust::Remedy{result.active, result.message};
+            });
     }
     return *trust_;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 class CompositorPartTrust;
+class GnomeExtensionInstaller;
 class GnomeShellExtension;
 class X11KeyTranslator;
 
@@ -29,6 +30,7 @@ class GnomeDesktopPlatform : public DesktopPlatform {
     CompositorPartTrust& gnomeTrust();
 
     std::unique_ptr<GnomeShellExtension> extension_;
+    std::unique_ptr<GnomeExtensionInstaller> installer_;
     std::unique_ptr<CompositorPartTrust> trust_;
     std::unique_ptr<X11KeyTranslator> translator_;
 };

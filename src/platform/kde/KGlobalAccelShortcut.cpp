@@ -29,7 +29,8 @@ constexpr int kCallTimeoutMs = 2000;
 } // namespace
 
 KGlobalAccelShortcut::KGlobalAccelShortcut(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), watcher_(kService, bus_, QDBusServiceWatcher::WatchForRegistration),
+    : QObject(parent), bus_(std::move(bus)),
+      watcher_(kService, bus_, QDBusServiceWatcher::WatchForRegistration),
       actionId_{kComponent, kAction, QStringLiteral("Lumarex"), QStringLiteral("Toggle Highlight")} {
     qDBusRegisterMetaType<QList<int>>();
     // A restarted service has forgotten the action; the signal's match rule follows the name by itself.
@@ -46,12 +47,14 @@ void KGlobalAccelShortcut::bind() {
     if (!shortcutText_.isEmpty() && keys == 0)
         std::fprintf(stderr, "lumarex: Plasma has no key for the shortcut %s; it is not bound\n",
                      qPrintable(shortcutText_));
-    QDBusMessage doRegister = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("doRegister"));
+    QDBusMessage doRegister =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("doRegister"));
     doRegister << actionId_;
     doRegister.setAutoStartService(false);
     bus_.send(doRegister);
 
-    QDBusMessage set = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("setShortcut"));
+    QDBusMessage set =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("setShortcut"));
     set << actionId_ << QVariant::fromValue(keys == 0 ? QList<int>{} : QList<int>{keys})
         << (kSetPresent | kNoAutoloading);
     set.setAutoStartService(false);
@@ -63,7 +66,8 @@ void KGlobalAccelShortcut::bind() {
     }
     const QList<int> bound = qdbus_cast<QList<int>>(reply.arguments().value(0));
     if (keys != 0 && !bound.contains(keys))
-        std::fprintf(stderr, "lumarex: the shortcut %s is taken by another action in Plasma; it is not bound\n",
+        std::fprintf(stderr,
+                     "lumarex: the shortcut %s is taken by another action in Plasma; it is not bound\n",
                      qPrintable(shortcutText_));
     if (listening_)
         return;

@@ -29,9 +29,9 @@ QDBusConnection KdeDesktopPlatform::bus() const {
 }
 
 bool KdeDesktopPlatform::loadEffect() {
-    QDBusMessage load = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/Effects"),
-                                                       QStringLiteral("org.kde.kwin.Effects"),
-                                                       QStringLiteral("loadEffect"));
+    QDBusMessage load =
+        QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/Effects"),
+                                       QStringLiteral("org.kde.kwin.Effects"), QStringLiteral("loadEffect"));
     load << QString::fromLatin1(kEffectId);
     const QDBusMessage reply = bus().call(load, QDBus::Block, kLoadTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
@@ -66,10 +66,21 @@ CompositorPartTrust& KdeDesktopPlatform::effectTrust() {
                 QStringLiteral("The Lumarex KWin effect that is loaded is version %1, but this Lumarex is "
                                "version %2. Install Lumarex %2 again (it brings its effect), then log out "
                                "and back in."),
-                QStringLiteral("KWin refused to load the effect now: it is not installed where this KWin looks "
-                               "for effects, or it was built for another KWin. Install Lumarex again, then log "
-                               "out and back in.")},
-            [this] { return loadEffect(); });
+                {QStringLiteral("KWin Effect"), QStringLiteral("Turn on the Lumarex KWin effect"),
+                 QStringLiteral("Required for the highlight"), QStringLiteral("Turn On")}},
+            [this] {
+                // Loading helps only where no effect answers; another version needs a new install.
+                if (!effect().version().isEmpty())
+                    return CompositorPartTrust::Remedy{};
+                if (loadEffect())
+                    return CompositorPartTrust::Remedy{true, {}};
+                return CompositorPartTrust::Remedy{
+                    false,
+                    effectTrust().problem() + QStringLiteral("\n\n") +
+                        QStringLiteral("KWin refused to load the effect now: it is not installed where "
+                                       "this KWin looks for effects, or it was built for another KWin. "
+                                       "Install Lumarex again, then log out and back in.")};
+            });
     }
     return *trust_;
 }

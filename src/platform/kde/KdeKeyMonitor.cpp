@@ -12,11 +12,11 @@ KdeKeyMonitor::~KdeKeyMonitor() {
 bool KdeKeyMonitor::start(Handler handler) {
     stop();
     KGlobalAccelShortcut* shortcut = &shortcut_;
-    connection_ = QObject::connect(&shortcut_, &KGlobalAccelShortcut::pressed, &shortcut_,
-                                   [shortcut, handler = std::move(handler)] {
-                                       if (auto key = GnomeAccelerator::keyOfShortcutText(shortcut->shortcutText()))
-                                           handler(*key);
-                                   });
+    connection_ = QObject::connect(
+        &shortcut_, &KGlobalAccelShortcut::pressed, &shortcut_, [shortcut, handler = std::move(handler)] {
+            if (auto key = GnomeAccelerator::keyOfShortcutText(shortcut->shortcutText()))
+                handler(*key);
+        });
     return true;
 }
 
