@@ -15,8 +15,9 @@ GnomeHighlightOverlay::GnomeHighlightOverlay(GnomeShellExtension& extension, Hig
 }
 
 void GnomeHighlightOverlay::resendAll() {
-    CompositorHighlightOverlay::resendAll();
+    // The shortcut first: once the highlight shows again, its shortcut works again too.
     sendShortcut();
+    CompositorHighlightOverlay::resendAll();
 }
 
 void GnomeHighlightOverlay::sendShortcut() {
