@@ -41,12 +41,13 @@ namespace {
 
 const Rgb kRed{255, 0, 0};
 
-// The bounding box of what differs between two screenshots below the top bar, whose clock may tick.
-QRect changedArea(const QImage& before, const QImage& after) {
+// The bounding box of what differs between two screenshots below the top bar, whose clock may tick, and
+// outside `ignored`.
+QRect changedArea(const QImage& before, const QImage& after, QRect ignored = {}) {
     QRect changed;
     for (int y = 40; y < before.height(); ++y)
         for (int x = 0; x < before.width(); ++x)
-            if (pixelAt(before, {x, y}).distance(pixelAt(after, {x, y})) > 2)
+            if (!ignored.contains(x, y) && pixelAt(before, {x, y}).distance(pixelAt(after, {x, y})) > 2)
                 changed |= QRect(x, y, 1, 1);
     return changed;
 }
@@ -110,14 +111,14 @@ class GnomeAppE2ETest : public testing::Test {
     // Clicks the centre of the settings window's control `name`, once the window shows on screen (what
     // changed since `desktop`, as large as the program says its window is).
     static void clickControl(GnomeShellSession& shell, AppProcess& app, const QImage& desktop,
-                             const std::string& name) {
+                             const std::string& name, QRect ignored = {}) {
         ASSERT_TRUE(app.waitForLine("geometry end", 20s)) << app.stderrText();
         std::map<std::string, QRect> controls;
         QRect window;
         const bool shown = GnomeShellSession::waitUntil(
             [&] {
                 controls = reportedControls(app);
-                window = changedArea(desktop, shell.screenshot());
+                window = changedArea(desktop, shell.screenshot(), ignored);
                 const auto reported = controls.find("window");
                 return reported != controls.end() && controls.count(name) &&
                        std::abs(window.width() - reported->second.width()) <= 2 &&
@@ -340,6 +341,37 @@ TEST_F(GnomeAppE2ETest, EnableCopiesTheExtensionForTheUserAndSaysToLogOutAndBack
 // The extension goes off the bus and comes back with none of its state, as after a Shell restart (the
 // Shell's extension service disables and enables it; the harness runs one Shell per session, so this is
 // the restart it can make): the program sends its look, its shortcut and the shown state again.
+// Reset to Defaults in the settings window turns the blue circle of the settings file into the default red
+// one on screen at once.
+TEST_F(GnomeAppE2ETest, ASettingsChangeInTheWindowIsRedrawnAtOnce) {
+    auto shell = startShell(Extension::Enabled, {1280, 1024});
+    {
+        QSettings settings(QString::fromStdString(sandbox_.settingsFile().string()), QSettings::IniFormat);
+        settings.setValue("baseColor", "#0000FF");
+        settings.setValue("baseOpacity", 0.5);
+    }
+    const QPoint at{60, 990};
+    const QRect circle(at - QPoint(30, 30), QSize(60, 60));
+    shell->movePointer(at.x(), at.y());
+    const QImage desktop = shell->screenshot();
+    const Rgb under = pixelAt(desktop, at);
+    auto app = startReportingApp(*shell);
+    QDBusInterface extension(kService, kPath, kInterface, shell->bus());
+    ASSERT_TRUE(GnomeShellSession::waitUntil(
+        [&] {
+            return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell))
+                       .status.ok() &&
+                   extension.property("Shown").toBool();
+        },
+        20s))
+        << app->stderrText();
+    ASSERT_TRUE(waitForPixel(*shell, at, Rgb::over(Rgb{0, 0, 255}, 0.5, under)));
+
+    clickControl(*shell, *app, desktop, "resetButton", circle);
+    shell->movePointer(at.x(), at.y());
+    EXPECT_TRUE(waitForPixel(*shell, at, Rgb::over(kRed, 0.3, under))) << app->stderrText();
+}
+
 TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn) {
     auto shell = startShell(Extension::Enabled);
     {
