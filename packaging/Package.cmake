@@ -14,7 +14,8 @@ set(CPACK_PACKAGE_DESCRIPTION "Lumarex makes the mouse pointer easy to follow in
 recordings and screen sharing: a click-through overlay follows the pointer and
 draws a translucent circle around it, and a second circle shows each
 left-button press. A recorded key combination, a tray icon and command-line
-options switch it on and off. For X11 desktops (or XWayland).")
+options switch it on and off. For X11 desktops, and for GNOME on Wayland
+through its GNOME Shell extension.")
 set(CPACK_PACKAGE_CONTACT ${LUMAREX_CONTACT})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -26,5 +27,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's X11 platform plugin, loaded at run time, is in libqt6gui6 on Debian 12, which the linked libraries
-# bring, as they bring fontconfig and a font.
+# bring, as they bring fontconfig and a font. Its Wayland one is in qt6-wayland: without it, Lumarex's own
+# windows on GNOME on Wayland go through XWayland (the highlight does not: the Shell draws it).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 include(CPack)
