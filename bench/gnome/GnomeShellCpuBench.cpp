@@ -80,18 +80,10 @@ double mainThreadWakeUps(int pid) {
 
 // The gnome-shell process of `shell`: the one whose runtime folder is the session's.
 int shellPid(const GnomeShellSession& shell) {
-    const std::string needle = "XDG_RUNTIME_DIR=" + shell.runtimeDir().string() + '\0';
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream comm(entry.path() / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || name != "gnome-shell")
-            continue;
-        std::ifstream environ(entry.path() / "environ", std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(environ), {}};
-        if (text.find(needle) != std::string::npos)
-            return std::stoi(entry.path().filename().string());
-    }
-    throw std::runtime_error("cannot find the headless gnome-shell process");
+    const std::vector<int> found = ChildProcess::processesUsing(shell.runtimeDir().string(), "gnome-shell");
+    if (found.empty())
+        throw std::runtime_error("cannot find the headless gnome-shell process");
+    return found.front();
 }
 
 void pause(std::chrono::milliseconds duration) {

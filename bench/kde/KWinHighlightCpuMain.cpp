@@ -2,6 +2,7 @@
 // highlight hidden and shown, the pointer still and moving (60 fake-input moves a second round a circle).
 // Prints one line per phase: percent of one core, over BENCH_SECONDS (default 10) each. The program
 // itself is not running: the effect is driven with plain bus calls, as the application drives it.
+#include "support/ChildProcess.h"
 #include "support/KWinSession.h"
 #include "support/StagedInstall.h"
 
@@ -27,19 +28,9 @@ namespace {
 
 // The kwin_wayland whose environment names `runtimeDir`.
 int kwinPid(const std::filesystem::path& runtimeDir) {
-    const std::string needle = "XDG_RUNTIME_DIR=" + runtimeDir.string() + '\0';
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream comm(entry.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name != "kwin_wayland")
-            continue;
-        std::ifstream environ(entry.path() / "environ", std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(environ), {}};
-        if (text.find(needle) != std::string::npos)
-            return std::stoi(entry.path().filename().string());
-    }
-    return -1;
+    const std::vector<int> found =
+        testsupport::ChildProcess::processesUsing(runtimeDir.string(), "kwin_wayland");
+    return found.empty() ? -1 : found.front();
 }
 
 // User plus system time of `pid`, in clock ticks.
@@ -79,7 +70,8 @@ double measure(KWinSession& kwin, int pid, int seconds, bool moving) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int seconds = qEnvironmentVariableIsSet("BENCH_SECONDS") ? qEnvironmentVariableIntValue("BENCH_SECONDS") : 10;
+    const int seconds =
+        qEnvironmentVariableIsSet("BENCH_SECONDS") ? qEnvironmentVariableIntValue("BENCH_SECONDS") : 10;
     testsupport::StagedInstall staged(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
     KWinSession kwin({.kwinrc = "[Plugins]\n" LUMAREX_KWIN_EFFECT_ID "Enabled=true\n",
                       .pluginDir = staged.prefix() / LUMAREX_QT5_PLUGIN_DIR});

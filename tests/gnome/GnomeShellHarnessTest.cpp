@@ -1,5 +1,6 @@
 // The headless Shell harness itself: input reaches the Shell, screenshots come back at the monitor's
 // size, and nothing it started outlives it.
+#include "support/ChildProcess.h"
 #include "support/GnomeShellSession.h"
 
 #include <QDBusInterface>
@@ -18,15 +19,7 @@ namespace {
 
 // Processes whose environment names `runtimeDir` as their runtime folder.
 int processesUsing(const std::filesystem::path& runtimeDir) {
-    const std::string needle = "XDG_RUNTIME_DIR=" + runtimeDir.string() + '\0';
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream environ(entry.path() / "environ", std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(environ), {}};
-        if (text.find(needle) != std::string::npos)
-            ++count;
-    }
-    return count;
+    return int(testsupport::ChildProcess::processesUsing(runtimeDir.string()).size());
 }
 
 } // namespace

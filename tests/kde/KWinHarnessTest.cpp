@@ -1,7 +1,8 @@
 // The headless KWin harness itself: fake input reaches a native Wayland client where it was aimed,
 // screenshots come back with the workspace's pixels, and nothing it started outlives it.
-#include "support/KWinSession.h"
 #include "kde/WaylandWindow.h"
+#include "support/ChildProcess.h"
+#include "support/KWinSession.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +19,7 @@ namespace {
 
 // Processes whose environment names `runtimeDir` as their runtime folder.
 int processesUsing(const std::filesystem::path& runtimeDir) {
-    const std::string needle = "XDG_RUNTIME_DIR=" + runtimeDir.string() + '\0';
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream environ(entry.path() / "environ", std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(environ), {}};
-        if (text.find(needle) != std::string::npos)
-            ++count;
-    }
-    return count;
+    return int(testsupport::ChildProcess::processesUsing(runtimeDir.string()).size());
 }
 
 } // namespace

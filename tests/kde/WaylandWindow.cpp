@@ -30,21 +30,7 @@ WaylandWindow::WaylandWindow(testsupport::KWinSession& kwin, const std::string& 
 }
 
 std::string WaylandWindow::nextLine(std::chrono::milliseconds timeout) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd pfd{process_->stdoutFd(), POLLIN, 0};
-        if (left <= 0ms || ::poll(&pfd, 1, int(left.count())) <= 0)
-            return {};
-        char c = 0;
-        if (::read(process_->stdoutFd(), &c, 1) != 1)
-            return {};
-        if (c == '\n')
-            return line;
-        line += c;
-    }
+    return process_->readStdoutLine(timeout);
 }
 
 } // namespace kdetest

@@ -4,7 +4,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -235,6 +238,51 @@ std::string ChildProcess::findProgram(const std::string& name) {
         start = end + 1;
     }
     return {};
+}
+
+std::string ChildProcess::readStdoutLine(std::chrono::milliseconds timeout) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return {};
+        pollfd pfd{stdoutFd_, POLLIN, 0};
+        if (::poll(&pfd, 1, int(left.count())) <= 0)
+            continue;
+        char c = 0;
+        if (::read(stdoutFd_, &c, 1) != 1)
+            return {};
+        if (c == '\n')
+            return line;
+        line += c;
+    }
+}
+
+std::vector<int> ChildProcess::processesUsing(const std::string& runtimeDir, const std::string& command) {
+    const std::string needle = "XDG_RUNTIME_DIR=" + runtimeDir + '\0';
+    std::vector<int> found;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return found;
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string name = entry->d_name;
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (!command.empty()) {
+            std::ifstream comm("/proc/" + name + "/comm");
+            std::string running;
+            if (!std::getline(comm, running) || running != command)
+                continue;
+        }
+        std::ifstream environ("/proc/" + name + "/environ", std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(environ), {}};
+        if (text.find(needle) != std::string::npos)
+            found.push_back(std::stoi(name));
+    }
+    ::closedir(proc);
+    return found;
 }
 
 } // namespace testsupport

@@ -48,6 +48,10 @@ class ChildProcess {
     int stderrFd() const { return stderrFd_; }
     bool running();
 
+    // The next line the child writes on its captured standard output, without the newline; empty when it
+    // ends, or writes no whole line, within `timeout`.
+    std::string readStdoutLine(std::chrono::milliseconds timeout);
+
     // Waits for the child to end (no busy wait: a pidfd is polled). nullopt on time-out.
     std::optional<ExitStatus> waitForExit(std::chrono::milliseconds timeout);
     void signal(int sig);
@@ -58,6 +62,9 @@ class ChildProcess {
     static Environment inheritedEnvironment();
     // Absolute path of a program found on PATH (or the name itself if it contains a slash); empty if absent.
     static std::string findProgram(const std::string& name);
+    // Processes whose environment names `runtimeDir` as XDG_RUNTIME_DIR (what a private desktop session
+    // started), with the command name `command` when it is not empty.
+    static std::vector<int> processesUsing(const std::string& runtimeDir, const std::string& command = {});
 
   private:
     bool reap(bool block);

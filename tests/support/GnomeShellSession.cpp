@@ -41,27 +41,6 @@ const QString kShell = QStringLiteral("org.gnome.Shell");
 const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 const QString kScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
 
-// The first line the launcher prints, or empty when it ends or says nothing in time.
-std::string readLine(int fd, std::chrono::milliseconds timeout) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left <= 0ms)
-            return {};
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, int(left.count())) <= 0)
-            continue;
-        char c = 0;
-        if (::read(fd, &c, 1) != 1)
-            return {};
-        if (c == '\n')
-            return line;
-        line += c;
-    }
-}
-
 } // namespace
 
 GnomeShellSession::GnomeShellSession(const Options& options)
@@ -133,7 +112,7 @@ void GnomeShellSession::start(const Environment& env) {
     process_ = std::make_unique<ChildProcess>(ChildProcess::Options{
         .argv = argv, .env = env, .captureStdout = true, .silenceStderr = true, .extraFds = {}});
 
-    busAddress_ = QString::fromStdString(readLine(process_->stdoutFd(), kStartTimeout));
+    busAddress_ = QString::fromStdString(process_->readStdoutLine(kStartTimeout));
     if (busAddress_.isEmpty())
         fail("the headless Shell's launcher did not report its session bus");
     // The namespace's first process ends only after everything in it has: its pidfd says when teardown is

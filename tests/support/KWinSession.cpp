@@ -32,27 +32,6 @@ constexpr auto kStepTimeout = 15s;
 const QString kKWin = QStringLiteral("org.kde.KWin");
 const QString kScreenShot = QStringLiteral("org.kde.KWin.ScreenShot2");
 
-// The first line the launcher prints, or empty when it ends or says nothing in time.
-std::string readLine(int fd, std::chrono::milliseconds timeout) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left <= 0ms)
-            return {};
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, int(left.count())) <= 0)
-            continue;
-        char c = 0;
-        if (::read(fd, &c, 1) != 1)
-            return {};
-        if (c == '\n')
-            return line;
-        line += c;
-    }
-}
-
 } // namespace
 
 KWinSession::KWinSession(const Options& options)
@@ -92,7 +71,7 @@ KWinSession::KWinSession(const Options& options)
     process_ = std::make_unique<ChildProcess>(ChildProcess::Options{
         .argv = argv, .env = env, .captureStdout = true, .silenceStderr = true, .extraFds = {}});
 
-    busAddress_ = QString::fromStdString(readLine(process_->stdoutFd(), kStartTimeout));
+    busAddress_ = QString::fromStdString(process_->readStdoutLine(kStartTimeout));
     if (busAddress_.isEmpty())
         fail("the headless KWin's launcher did not report its session bus");
     // The namespace's first process ends only after everything in it has: its pidfd says when teardown is
@@ -182,13 +161,14 @@ QImage KWinSession::capture(const QString& method, const QVariantList& arguments
     QVariantMap results;
     bool answered = false;
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(kScreenShot, QStringLiteral("/org/kde/KWin/ScreenShot2"),
-                                                           kScreenShot, method);
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            kScreenShot, QStringLiteral("/org/kde/KWin/ScreenShot2"), kScreenShot, method);
         call.setArguments(arguments);
         call << QVariantMap{{QStringLiteral("include-cursor"), false}}
              << QVariant::fromValue(QDBusUnixFileDescriptor(fds[1]));
         ::close(fds[1]);
-        const QDBusMessage reply = bus_->call(call, QDBus::Block, int(std::chrono::milliseconds(kStepTimeout).count()));
+        const QDBusMessage reply =
+            bus_->call(call, QDBus::Block, int(std::chrono::milliseconds(kStepTimeout).count()));
         answered = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
         if (answered)
             results = qdbus_cast<QVariantMap>(reply.arguments().front());
