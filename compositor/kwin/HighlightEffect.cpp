@@ -2,11 +2,8 @@
 
 #include "HighlightService.h"
 
-#include <kwinglutils.h>
-
 #include <QImage>
 #include <QPainter>
-#include <QVector4D>
 
 #include <algorithm>
 #include <chrono>
@@ -45,8 +42,9 @@ QImage disc(double diameter, const QColor& colour) {
 
 HighlightEffect::HighlightEffect() : clickSpring_(0.0, kSpringResponseSeconds) {
     connect(KWin::effects, &KWin::EffectsHandler::mouseChanged, this,
-            [this](const QPoint& pos, const QPoint& oldPos, Qt::MouseButtons buttons, Qt::MouseButtons oldButtons,
-                   Qt::KeyboardModifiers, Qt::KeyboardModifiers) {
+            [this](const kwinapi::PointerPosition& pos, const kwinapi::PointerPosition& oldPos,
+                   Qt::MouseButtons buttons, Qt::MouseButtons oldButtons, Qt::KeyboardModifiers,
+                   Qt::KeyboardModifiers) {
                 onMouseChanged(pos, oldPos, buttons, oldButtons);
             });
     service_ = new HighlightService(*this, this);
@@ -54,7 +52,7 @@ HighlightEffect::HighlightEffect() : clickSpring_(0.0, kSpringResponseSeconds) {
 
 HighlightEffect::~HighlightEffect() {
     if (shown_)
-        KWin::effects->stopMousePolling();
+        kwinapi::stopPointerUpdates();
 }
 
 void HighlightEffect::setLook(const HighlightLook& look) {
@@ -72,7 +70,7 @@ void HighlightEffect::show() {
         return;
     shown_ = true;
     painted_ = KWin::effects->cursorPos();
-    KWin::effects->startMousePolling();
+    kwinapi::startPointerUpdates();
     KWin::effects->addRepaint(area(painted_).toAlignedRect());
     emit shownChanged(true);
 }
@@ -81,7 +79,7 @@ void HighlightEffect::hide() {
     if (!shown_)
         return;
     shown_ = false;
-    KWin::effects->stopMousePolling();
+    kwinapi::stopPointerUpdates();
     KWin::effects->addRepaint(area(painted_).toAlignedRect());
     emit shownChanged(false);
 }
@@ -92,7 +90,7 @@ void HighlightEffect::setClicked(bool clicked) {
         KWin::effects->addRepaint(area(painted_).toAlignedRect());
 }
 
-void HighlightEffect::onMouseChanged(const QPoint& pos, const QPoint& oldPos, Qt::MouseButtons buttons,
+void HighlightEffect::onMouseChanged(QPointF pos, QPointF oldPos, Qt::MouseButtons buttons,
                                      Qt::MouseButtons oldButtons) {
     if (!shown_)
         return;
@@ -120,13 +118,25 @@ void HighlightEffect::prePaintScreen(KWin::ScreenPrePaintData& data, std::chrono
     KWin::effects->prePaintScreen(data, presentTime);
 }
 
+#if LUMAREX_KWIN_MAJOR >= 6
+void HighlightEffect::paintScreen(const KWin::RenderTarget& renderTarget, const KWin::RenderViewport& viewport,
+                                  int mask, const QRegion& region, KWin::Output* screen) {
+    KWin::effects->paintScreen(renderTarget, viewport, mask, region, screen);
+    paintHighlight(viewport.projectionMatrix(), viewport.scale());
+}
+#else
 void HighlightEffect::paintScreen(int mask, const QRegion& region, KWin::ScreenPaintData& data) {
     KWin::effects->paintScreen(mask, region, data);
+    paintHighlight(data.projectionMatrix(), KWin::effects->renderTargetScale());
+}
+#endif
+
+void HighlightEffect::paintHighlight(const QMatrix4x4& projection, double scale) {
     if (!shown_)
         return;
     const double level = clickLevel();
     if (KWin::effects->isOpenGLCompositing())
-        paintGl(data.projectionMatrix(), KWin::effects->renderTargetScale(), painted_, level);
+        paintGl(projection, scale, painted_, level);
     else if (KWin::effects->compositingType() == KWin::QPainterCompositing)
         paintQPainter(painted_, level);
 }
@@ -141,8 +151,8 @@ void HighlightEffect::postPaintScreen() {
 void HighlightEffect::prepareTextures(double scale) {
     if (scale == textureScale_ && baseTexture_ && clickTexture_)
         return;
-    baseTexture_ = std::make_unique<KWin::GLTexture>(disc(look_.baseSize * scale, look_.baseColor));
-    clickTexture_ = std::make_unique<KWin::GLTexture>(disc(look_.clickSize * scale, look_.clickColor));
+    baseTexture_ = kwinapi::upload(disc(look_.baseSize * scale, look_.baseColor));
+    clickTexture_ = kwinapi::upload(disc(look_.clickSize * scale, look_.clickColor));
     for (KWin::GLTexture* texture : {baseTexture_.get(), clickTexture_.get()}) {
         texture->setFilter(GL_LINEAR);
         texture->setWrapMode(GL_CLAMP_TO_EDGE);
@@ -152,6 +162,8 @@ void HighlightEffect::prepareTextures(double scale) {
 
 void HighlightEffect::paintGl(const QMatrix4x4& projection, double scale, QPointF centre, double clickLevel) {
     prepareTextures(scale);
+    if (!baseTexture_ || !clickTexture_)
+        return;
     KWin::GLShader* shader =
         KWin::ShaderManager::instance()->pushShader(KWin::ShaderTrait::MapTexture | KWin::ShaderTrait::Modulate);
     glEnable(GL_BLEND);
@@ -164,11 +176,8 @@ void HighlightEffect::paintGl(const QMatrix4x4& projection, double scale, QPoint
         QMatrix4x4 mvp = projection;
         mvp.translate(std::round(centre.x() * scale - texture.width() / 2.0),
                       std::round(centre.y() * scale - texture.height() / 2.0));
-        shader->setUniform(KWin::GLShader::ModelViewProjectionMatrix, mvp);
-        shader->setUniform(KWin::GLShader::ModulationConstant, QVector4D(alpha, alpha, alpha, alpha));
-        texture.bind();
-        texture.render(QRect(QPoint(), texture.size()), 1.0);
-        texture.unbind();
+        kwinapi::setTransform(*shader, mvp, QVector4D(alpha, alpha, alpha, alpha));
+        kwinapi::render(texture);
     };
     draw(*baseTexture_, look_.baseOpacity);
     draw(*clickTexture_, look_.clickOpacity * clickLevel);

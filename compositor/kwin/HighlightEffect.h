@@ -1,18 +1,14 @@
 #pragma once
 
 #include "HighlightLook.h"
+#include "KWinApi.h"
 #include "highlight/SpringAnimation.h"
-
-#include <kwineffects.h>
 
 #include <QPointF>
 #include <QRectF>
 
 #include <memory>
 
-namespace KWin {
-class GLTexture;
-}
 class HighlightService;
 class QMatrix4x4;
 
@@ -33,7 +29,12 @@ class HighlightEffect : public KWin::Effect {
     static bool supported() { return true; }
 
     void prePaintScreen(KWin::ScreenPrePaintData& data, std::chrono::milliseconds presentTime) override;
+#if LUMAREX_KWIN_MAJOR >= 6
+    void paintScreen(const KWin::RenderTarget& renderTarget, const KWin::RenderViewport& viewport, int mask,
+                     const QRegion& region, KWin::Output* screen) override;
+#else
     void paintScreen(int mask, const QRegion& region, KWin::ScreenPaintData& data) override;
+#endif
     void postPaintScreen() override;
     bool isActive() const override { return shown_; }
     // Above the other effects' drawing.
@@ -50,11 +51,12 @@ class HighlightEffect : public KWin::Effect {
     void shownChanged(bool shown);
 
   private:
-    void onMouseChanged(const QPoint& pos, const QPoint& oldPos, Qt::MouseButtons buttons,
-                        Qt::MouseButtons oldButtons);
+    void onMouseChanged(QPointF pos, QPointF oldPos, Qt::MouseButtons buttons, Qt::MouseButtons oldButtons);
     // The square the circles cover around `centre`, in logical coordinates.
     QRectF area(QPointF centre) const;
     double clickLevel() const;
+    // Draws the circles over the composed scene, with the scene's projection and device pixels a point.
+    void paintHighlight(const QMatrix4x4& projection, double scale);
     void paintGl(const QMatrix4x4& projection, double scale, QPointF centre, double clickLevel);
     // The circles as anti-aliased textures at `scale` device pixels a point, made again when the look or
     // the scale changes.
