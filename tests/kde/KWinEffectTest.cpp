@@ -1,10 +1,10 @@
 // The installed KWin effect on a headless KWin, driven with plain D-Bus calls as the application drives
 // it, and checked in KWin's screenshots.
 #include "kde/EffectBus.h"
+#include "kde/EffectPlugins.h"
 #include "kde/WaylandWindow.h"
 #include "support/DBusSignalRecorder.h"
 #include "support/KWinSession.h"
-#include "support/StagedInstall.h"
 
 #include <QDBusInterface>
 #include <QDBusMessage>
@@ -24,7 +24,6 @@ using testsupport::DBusSignalRecorder;
 using testsupport::KWinFakeInput;
 using testsupport::KWinSession;
 using testsupport::Rgb;
-using testsupport::StagedInstall;
 
 namespace {
 
@@ -37,9 +36,8 @@ class KWinEffectTest : public testing::Test {
     // fails each test instead.
     static void SetUpTestSuite() {
         try {
-            staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
-            kwin_ = new KWinSession(
-                {.kwinrc = kdetest::kEnableEffect, .pluginDir = staged_->prefix() / LUMAREX_QT5_PLUGIN_DIR});
+            plugins_ = new kdetest::EffectPlugins;
+            kwin_ = new KWinSession({.kwinrc = kdetest::kEnableEffect, .pluginDir = plugins_->dir()});
         } catch (const std::exception& error) {
             setUpError_ = error.what();
         }
@@ -47,9 +45,9 @@ class KWinEffectTest : public testing::Test {
 
     static void TearDownTestSuite() {
         delete kwin_;
-        delete staged_;
+        delete plugins_;
         kwin_ = nullptr;
-        staged_ = nullptr;
+        plugins_ = nullptr;
     }
 
     void SetUp() override {
@@ -84,7 +82,7 @@ class KWinEffectTest : public testing::Test {
         return seen;
     }
 
-    static inline StagedInstall* staged_ = nullptr;
+    static inline kdetest::EffectPlugins* plugins_ = nullptr;
     static inline KWinSession* kwin_ = nullptr;
     static inline std::string setUpError_;
     std::unique_ptr<QDBusInterface> effect_;

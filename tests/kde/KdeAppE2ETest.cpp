@@ -1,13 +1,13 @@
 // The real program on a headless KWin with the installed effect: what a person would see, in KWin's
 // screenshots, with input through the compositor.
 #include "kde/EffectBus.h"
+#include "kde/EffectPlugins.h"
 #include "kde/WaylandWindow.h"
 #include "support/AppProcess.h"
 #include "support/AppSandbox.h"
 #include "support/DBusSignalRecorder.h"
 #include "support/KWinSession.h"
 #include "support/Rgb.h"
-#include "support/StagedInstall.h"
 
 #include <QDBusInterface>
 #include <QDBusReply>
@@ -32,7 +32,6 @@ using testsupport::Environment;
 using testsupport::KWinFakeInput;
 using testsupport::KWinSession;
 using testsupport::Rgb;
-using testsupport::StagedInstall;
 
 namespace {
 
@@ -62,10 +61,9 @@ bool waitForPixel(KWinSession& kwin, QPoint point, Rgb expected, int tolerance =
 class KdeAppE2ETest : public testing::Test {
   protected:
     std::unique_ptr<KWinSession> startKWin(bool withEffect) {
-        staged_ = std::make_unique<StagedInstall>(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
+        plugins_ = std::make_unique<kdetest::EffectPlugins>();
         return std::make_unique<KWinSession>(KWinSession::Options{
-            .kwinrc = withEffect ? kdetest::kEnableEffect : "",
-            .pluginDir = staged_->prefix() / LUMAREX_QT5_PLUGIN_DIR});
+            .kwinrc = withEffect ? kdetest::kEnableEffect : "", .pluginDir = plugins_->dir()});
     }
 
     void pressShortcut(KWinSession& kwin) {
@@ -75,7 +73,7 @@ class KdeAppE2ETest : public testing::Test {
             kwin.input().setKey(key, false);
     }
 
-    std::unique_ptr<StagedInstall> staged_;
+    std::unique_ptr<kdetest::EffectPlugins> plugins_;
     AppSandbox sandbox_;
 };
 

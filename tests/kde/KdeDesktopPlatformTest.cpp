@@ -1,10 +1,10 @@
 // The KDE backend's trust against a real headless KWin: the warning's prompt asks KWin to load the
 // effect, says plainly when KWin refuses, and names an effect of another version.
 #include "kde/EffectBus.h"
+#include "kde/EffectPlugins.h"
 #include "platform/AccessibilityTrust.h"
 #include "platform/kde/KdeDesktopPlatform.h"
 #include "support/KWinSession.h"
-#include "support/StagedInstall.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 using testsupport::KWinSession;
-using testsupport::StagedInstall;
 
 namespace {
 
@@ -37,8 +36,8 @@ QString promptText() {
 }
 
 TEST(KdeDesktopPlatformTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
-    StagedInstall staged(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
-    KWinSession kwin({.kwinrc = "", .pluginDir = staged.prefix() / LUMAREX_QT5_PLUGIN_DIR});
+    const kdetest::EffectPlugins plugins;
+    KWinSession kwin({.kwinrc = "", .pluginDir = plugins.dir()});
     KdeDesktopPlatform platform(kwin.bus());
     ASSERT_FALSE(platform.trust().isTrusted());
     EXPECT_TRUE(platform.trust().prompt());
@@ -48,10 +47,14 @@ TEST(KdeDesktopPlatformTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
 
 TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
     KWinSession kwin; // the effect is not installed where it looks
+    // As in a Plasma session of that KWin, whose generation names the configuration tool.
+    qputenv("KDE_SESSION_VERSION", QByteArray::number(kwin.kwinMajorVersion()));
     KdeDesktopPlatform platform(kwin.bus());
     EXPECT_FALSE(platform.trust().prompt());
+    qunsetenv("KDE_SESSION_VERSION");
     const QString text = promptText();
-    EXPECT_TRUE(text.contains("kwriteconfig5 --file kwinrc --group Plugins --key lumarex_highlightEnabled true"))
+    EXPECT_TRUE(text.contains(QString("kwriteconfig%1 --file kwinrc --group Plugins --key lumarex_highlightEnabled true")
+                                  .arg(kwin.kwinMajorVersion())))
         << text.toStdString();
     EXPECT_TRUE(text.contains("KWin refused to load the effect")) << text.toStdString();
     EXPECT_FALSE(platform.trust().isTrusted());

@@ -5,10 +5,12 @@
 #include <QDBusUnixFileDescriptor>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QVariantMap>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -42,20 +44,30 @@ KWinSession::KWinSession(const Options& options)
     std::filesystem::create_directories(runtimeDir_);
     std::filesystem::permissions(runtimeDir_, std::filesystem::perms::owner_all);
     std::filesystem::create_directories(homeDir_ / ".config");
+    // Where KWin composes without a GPU its own screenshot effect is unsupported; a test effect built for
+    // that KWin (tests/support/kwin-capture) serves the same calls from there.
+    const char* captureDir = std::getenv("LUMAREX_KWIN_CAPTURE_PLUGIN_PATH");
+    std::string pluginPath = options.pluginDir.string();
     {
         std::ofstream kwinrc(homeDir_ / ".config/kwinrc");
         kwinrc << options.kwinrc << '\n';
+        if (captureDir && *captureDir) {
+            kwinrc << "[Plugins]\nlumarex_captureEnabled=true\n";
+            pluginPath += (pluginPath.empty() ? "" : ":") + std::string(captureDir);
+        }
     }
 
     Environment env = clientEnvironment();
     env.erase("WAYLAND_DISPLAY");
     env.erase("DBUS_SESSION_BUS_ADDRESS");
+    // KWin 6 crashes at start-up when told it is in a full Plasma session, whose pieces this one lacks.
+    env.erase("KDE_FULL_SESSION");
     env["LUMAREX_KWIN_LOG"] = logPath_.string();
     env["LUMAREX_KWIN_SOCKET"] = kSocketName;
     env["LUMAREX_KWIN_SIZE"] =
         std::to_string(options.output.width()) + "x" + std::to_string(options.output.height());
-    if (!options.pluginDir.empty())
-        env["QT_PLUGIN_PATH"] = options.pluginDir.string();
+    if (!pluginPath.empty())
+        env["QT_PLUGIN_PATH"] = pluginPath;
 
     // A private PID namespace whose first process is the bus: when it ends (and it ends with us, through
     // the parent-death signal), the kernel ends everything inside. KWin tells its clients apart by their
@@ -92,6 +104,15 @@ KWinSession::KWinSession(const Options& options)
         if (!waitUntil([&] { return busInterface->isServiceRegistered(service).value(); }, kStartTimeout))
             fail("KWin did not come up: no " + service.toStdString() + " on its bus");
     }
+    // KWin's major version, which a Plasma session announces to its clients.
+    const QDBusMessage support = bus_->call(
+        QDBusMessage::createMethodCall(kKWin, QStringLiteral("/KWin"), kKWin, QStringLiteral("supportInformation")),
+        QDBus::Block, int(std::chrono::milliseconds(kStepTimeout).count()));
+    const QRegularExpressionMatch version = QRegularExpression(QStringLiteral("KWin version: (\\d+)\\."))
+                                                .match(support.arguments().value(0).toString());
+    if (!version.hasMatch())
+        fail("KWin did not tell its version");
+    kwinMajorVersion_ = version.captured(1).toInt();
     const std::string socket = (runtimeDir_ / kSocketName).string();
     if (!std::filesystem::exists(socket))
         fail("KWin made no Wayland socket " + socket);
@@ -128,7 +149,7 @@ Environment KWinSession::clientEnvironment() const {
     env["XDG_SESSION_TYPE"] = "wayland";
     env["XDG_CURRENT_DESKTOP"] = "KDE";
     env["KDE_FULL_SESSION"] = "true";
-    env["KDE_SESSION_VERSION"] = "5";
+    env["KDE_SESSION_VERSION"] = std::to_string(kwinMajorVersion_);
     env["WAYLAND_DISPLAY"] = kSocketName;
     env["DBUS_SESSION_BUS_ADDRESS"] = busAddress_.toStdString();
     env.erase("DISPLAY");
@@ -183,7 +204,9 @@ QImage KWinSession::capture(const QString& method, const QVariantList& arguments
     const auto format = QImage::Format(results.value(QStringLiteral("format")).toInt());
     if (width <= 0 || height <= 0 || pixels.size() < qsizetype(stride) * height)
         return {};
+    // A deep copy: converting to the format it already has would keep pointing into `pixels`.
     return QImage(reinterpret_cast<const uchar*>(pixels.constData()), width, height, stride, format)
+        .copy()
         .convertToFormat(QImage::Format_RGB32);
 }
 

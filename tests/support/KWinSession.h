@@ -51,6 +51,8 @@ class KWinSession {
     Environment clientEnvironment() const;
     const std::filesystem::path& runtimeDir() const { return runtimeDir_; }
     KWinFakeInput& input() { return *input_; }
+    // 5 or 6: the running KWin's major version, the client environment's KDE_SESSION_VERSION.
+    int kwinMajorVersion() const { return kwinMajorVersion_; }
 
     // The whole workspace as KWin composes it, without the cursor; null on failure.
     QImage screenshot();
@@ -77,6 +79,7 @@ class KWinSession {
     std::unique_ptr<QDBusConnection> bus_;
     std::unique_ptr<KWinFakeInput> input_;
     int namespaceInitFd_ = -1;
+    int kwinMajorVersion_ = 5;
 };
 
 } // namespace testsupport

@@ -18,6 +18,13 @@ namespace {
 // Loading runs the effect's constructor in KWin's main loop.
 constexpr int kLoadTimeoutMs = 5000;
 
+// Plasma's command-line configuration tool is named after its KDE Frameworks generation, which a Plasma
+// session announces in KDE_SESSION_VERSION.
+QString kwriteconfig() {
+    return qEnvironmentVariableIntValue("KDE_SESSION_VERSION") >= 6 ? QStringLiteral("kwriteconfig6")
+                                                                    : QStringLiteral("kwriteconfig5");
+}
+
 } // namespace
 
 KdeDesktopPlatform::KdeDesktopPlatform(std::optional<QDBusConnection> bus) : bus_(std::move(bus)) {}
@@ -59,10 +66,10 @@ CompositorPartTrust& KdeDesktopPlatform::effectTrust() {
                 QStringLiteral(
                     "On Plasma, Lumarex draws the highlight through its KWin effect, \"Lumarex Highlight\", "
                     "which is not loaded. Turn it on in System Settings under Desktop Effects, or run "
-                    "\"kwriteconfig5 --file kwinrc --group Plugins --key %1Enabled true\" and then "
+                    "\"%2 --file kwinrc --group Plugins --key %1Enabled true\" and then "
                     "\"dbus-send --session --dest=org.kde.KWin /KWin org.kde.KWin.reconfigure\". If it "
                     "is not listed there, install Lumarex again: it brings the effect.")
-                    .arg(id),
+                    .arg(id, kwriteconfig()),
                 QStringLiteral("The Lumarex KWin effect that is loaded is version %1, but this Lumarex is "
                                "version %2. Install Lumarex %2 again (it brings its effect), then log out "
                                "and back in."),
