@@ -156,6 +156,17 @@ class GnomeAppE2ETest : public testing::Test {
         return info.isValid() ? info.value() : QVariantMap{{"error", info.error().message()}};
     }
 
+    // Asks the running program to show the highlight until it has answered and the extension shows it.
+    bool showOnceRunning(GnomeShellSession& shell, QDBusInterface& extension) {
+        return GnomeShellSession::waitUntil(
+            [&] {
+                return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, shell))
+                           .status.ok() &&
+                       extension.property("Shown").toBool();
+            },
+            20s);
+    }
+
     // Waits until the screen at `point` shows `expected`.
     static bool waitForPixel(GnomeShellSession& shell, QPoint point, Rgb expected, int tolerance = 8) {
         return GnomeShellSession::waitUntil(
@@ -357,13 +368,7 @@ TEST_F(GnomeAppE2ETest, ASettingsChangeInTheWindowIsRedrawnAtOnce) {
     const Rgb under = pixelAt(desktop, at);
     auto app = startReportingApp(*shell);
     QDBusInterface extension(kService, kPath, kInterface, shell->bus());
-    ASSERT_TRUE(GnomeShellSession::waitUntil(
-        [&] {
-            return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell))
-                       .status.ok() &&
-                   extension.property("Shown").toBool();
-        },
-        20s))
+    ASSERT_TRUE(showOnceRunning(*shell, extension))
         << app->stderrText();
     ASSERT_TRUE(waitForPixel(*shell, at, Rgb::over(Rgb{0, 0, 255}, 0.5, under)));
 
@@ -386,13 +391,7 @@ TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn)
     const Rgb under = pixelAt(desktop, at);
     AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *shell));
     QDBusInterface extension(kService, kPath, kInterface, shell->bus());
-    ASSERT_TRUE(GnomeShellSession::waitUntil(
-        [&] {
-            return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell))
-                       .status.ok() &&
-                   extension.property("Shown").toBool();
-        },
-        20s))
+    ASSERT_TRUE(showOnceRunning(*shell, extension))
         << app.stderrText();
     shell->movePointer(at.x(), at.y());
     const Rgb blue = Rgb::over(Rgb{0, 0, 255}, 0.5, under);
