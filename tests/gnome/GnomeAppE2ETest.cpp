@@ -125,8 +125,14 @@ class GnomeAppE2ETest : public testing::Test {
                        std::abs(window.height() - reported->second.height()) <= 2;
             },
             20s);
+        if (!shown) {
+            // What else changed on screen is the question then: the two pictures stay for a look.
+            desktop.save("clickControl-before.png");
+            shell.screenshot().save("clickControl-after.png");
+        }
         ASSERT_TRUE(shown) << "window on screen " << window.x() << "," << window.y() << " " << window.width()
-                           << "x" << window.height() << "; " << app.stdoutText();
+                           << "x" << window.height() << " (see clickControl-*.png in "
+                           << std::filesystem::current_path() << "); " << app.stdoutText();
         // The compositor handles motion and buttons on their own paths: each step waits until the control
         // shows it (hovered, then pressed), so the press cannot overtake the pointer's arrival.
         const QRect control = controls[name].translated(window.topLeft());
