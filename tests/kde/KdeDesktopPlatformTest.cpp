@@ -61,7 +61,8 @@ TEST_P(KdeDesktopPlatformInstalledTest, PromptLoadsTheInstalledEffectThatIsNotTu
     EXPECT_EQ(promptText(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Staged, KdeDesktopPlatformInstalledTest, testing::Values("install", "packages"));
+INSTANTIATE_TEST_SUITE_P(Staged, KdeDesktopPlatformInstalledTest, testing::Values("install", "packages"),
+                         [](const auto& info) { return info.param; });
 
 TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
     KWinSession kwin; // the effect is not installed where it looks
