@@ -5,6 +5,9 @@
 #include "platform/AccessibilityTrust.h"
 #include "platform/kde/KdeDesktopPlatform.h"
 #include "support/KWinSession.h"
+#include "support/StagedInstall.h"
+
+#include "lumarex/Product.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -13,7 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 using testsupport::KWinSession;
+using testsupport::StagedInstall;
 
 namespace {
 
@@ -35,8 +42,20 @@ QString promptText() {
     return {};
 }
 
-TEST(KdeDesktopPlatformTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
-    const kdetest::EffectPlugins plugins;
+// The effect as `make install` lays it out, and as the two packages unpack it.
+std::unique_ptr<StagedInstall> stage(const std::string& how) {
+    if (how == "packages")
+        return std::make_unique<StagedInstall>(
+            std::vector<std::filesystem::path>{LUMAREX_APP_DEB, LUMAREX_KWIN_EFFECT_DEB});
+    return std::make_unique<StagedInstall>(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
+}
+
+class KdeDesktopPlatformInstalledTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(KdeDesktopPlatformInstalledTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
+    if (GetParam() == "packages" && kdetest::EffectPlugins::builtElsewhere())
+        GTEST_SKIP() << "the packages hold the effect for this machine's KWin, not for the KWin under test";
+    const kdetest::EffectPlugins plugins([this] { return stage(GetParam()); });
     KWinSession kwin({.kwinrc = "", .pluginDir = plugins.dir()});
     KdeDesktopPlatform platform(kwin.bus());
     ASSERT_FALSE(platform.trust().isTrusted());
@@ -44,6 +63,9 @@ TEST(KdeDesktopPlatformTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
     EXPECT_TRUE(platform.trust().isTrusted());
     EXPECT_EQ(promptText(), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Staged, KdeDesktopPlatformInstalledTest, testing::Values("install", "packages"),
+                         [](const auto& info) { return info.param; });
 
 TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
     KWinSession kwin; // the effect is not installed where it looks
@@ -57,6 +79,7 @@ TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
                                   .arg(kwin.kwinMajorVersion())))
         << text.toStdString();
     EXPECT_TRUE(text.contains("KWin refused to load the effect")) << text.toStdString();
+    EXPECT_TRUE(text.contains(product::kwinEffectPackage)) << "the package to install: " << text.toStdString();
     EXPECT_FALSE(platform.trust().isTrusted());
 }
 

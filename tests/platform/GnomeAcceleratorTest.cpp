@@ -1,7 +1,5 @@
 #include "platform/gnome/GnomeAccelerator.h"
 
-#include "settings/ShortcutText.h"
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -26,17 +24,6 @@ TEST(GnomeAcceleratorTest, ShortcutTextBecomesTheShellsAccelerator) {
     };
     for (const auto& [text, accelerator] : cases)
         EXPECT_EQ(GnomeAccelerator::fromShortcutText(text), accelerator) << text.toStdString();
-}
-
-TEST(GnomeAcceleratorTest, ShortcutPressIsTheKeyThatRecordsTheSameText) {
-    for (const char* text : {"⌘⇧H", "⌥⌃1", "⌘⌥⇧⌃Z", "⌘XF86AUDIOPLAY", "F"}) {
-        const QString shortcut = QString::fromUtf8(text);
-        const auto key = GnomeAccelerator::keyOfShortcutText(shortcut);
-        ASSERT_TRUE(key) << text;
-        EXPECT_EQ(shortcutText(key->modifierFlags, key->charactersIgnoringModifiers), shortcut) << text;
-    }
-    EXPECT_FALSE(GnomeAccelerator::keyOfShortcutText(""));
-    EXPECT_FALSE(GnomeAccelerator::keyOfShortcutText(QString::fromUtf8("⌘⇧")));
 }
 
 } // namespace

@@ -50,3 +50,14 @@ TEST(ShortcutTextTest, OnlyTheFourModifiersOfTheUpperHalfCount) {
     EXPECT_EQ(text(0, ""), "");
     EXPECT_EQ(text(command | shift, ""), QString::fromUtf8("⌘⇧"));
 }
+
+TEST(ShortcutTextTest, ATextGivesBackTheKeyPressThatRecordsIt) {
+    for (const char* recorded : {"⌘⇧H", "⌥⌃1", "⌘⌥⇧⌃Z", "⌘XF86AUDIOPLAY", "F"}) {
+        const QString shortcut = QString::fromUtf8(recorded);
+        const auto key = keyPressOfShortcutText(shortcut);
+        ASSERT_TRUE(key) << recorded;
+        EXPECT_EQ(shortcutText(key->modifierFlags, key->charactersIgnoringModifiers), shortcut) << recorded;
+    }
+    EXPECT_FALSE(keyPressOfShortcutText(""));
+    EXPECT_FALSE(keyPressOfShortcutText(QString::fromUtf8("⌘⇧")));
+}

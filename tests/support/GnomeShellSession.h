@@ -1,31 +1,24 @@
 #pragma once
 
-#include "support/ChildProcess.h"
-#include "support/TempDir.h"
+#include "support/CompositorSession.h"
 
-#include <QDBusConnection>
 #include <QImage>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QVariant>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <vector>
 
 namespace testsupport {
 
 // A headless GNOME Shell (Wayland only, one virtual monitor) on its own session bus, with pointer and
 // keyboard input through the compositor's remote-desktop service and screenshots through the Shell's
-// screenshot service. It runs in a private PID namespace, so destruction ends the Shell, its bus and
-// every helper they started; its runtime, home and data folders are temporary. The constructor returns
-// with the Overview closed and input ready.
-// Thread-safety: one owner thread with a running Qt application; waits run its event loop.
-class GnomeShellSession {
+// screenshot service. Its data folders are temporary too. The constructor returns with the Overview
+// closed and input ready.
+class GnomeShellSession : public CompositorSession {
   public:
     struct Options {
         QSize monitor{1280, 800};
@@ -41,17 +34,9 @@ class GnomeShellSession {
     // Throws std::runtime_error, naming the Shell's log, when the Shell or its input does not come up.
     explicit GnomeShellSession(const Options& options);
     GnomeShellSession() : GnomeShellSession(Options{}) {}
-    ~GnomeShellSession();
-    GnomeShellSession(const GnomeShellSession&) = delete;
-    GnomeShellSession& operator=(const GnomeShellSession&) = delete;
 
-    // Our own connection to the Shell's session bus.
-    QDBusConnection& bus() { return *bus_; }
-    const QString& busAddress() const { return busAddress_; }
-    // What a client of this session needs: the session bus, the Wayland socket and runtime folder, and
-    // a private home, on top of the inherited environment.
-    Environment clientEnvironment() const;
-    const std::filesystem::path& runtimeDir() const { return runtimeDir_; }
+    // The session bus, the Wayland socket and runtime folder, a private home and the data folders.
+    Environment clientEnvironment() const override;
 
     // Input is asynchronous in the compositor: check its effect by waiting on what it changes.
     void movePointer(double x, double y);
@@ -69,30 +54,15 @@ class GnomeShellSession {
     QVariant property(const QString& service, const QString& path, const QString& interface,
                       const QString& name);
 
-    // Runs the event loop until `condition` holds or `timeout` passes; returns whether it held.
-    static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
-
   private:
     // Starts the Shell and its bus, opens input and closes the Overview; throws std::runtime_error.
     void start(const Environment& env);
-    // Ends everything in the Shell's namespace; safe to call when nothing runs.
-    void stop();
     void startInput();
-    [[noreturn]] void fail(const std::string& what) const;
 
-    TempDir root_;
-    std::filesystem::path runtimeDir_;
-    std::filesystem::path homeDir_;
-    std::filesystem::path logPath_;
     QString dataDirs_;
-    QString connectionName_;
-    QString busAddress_;
-    std::unique_ptr<ChildProcess> process_;
-    std::unique_ptr<QDBusConnection> bus_;
     QString remoteSession_;
     QString stream_;
     int shots_ = 0;
-    int namespaceInitFd_ = -1;
 };
 
 } // namespace testsupport

@@ -1,23 +1,23 @@
 #include "platform/gnome/GnomeAccelerator.h"
 
+#include "settings/ShortcutText.h"
+
 #include <xkbcommon/xkbcommon.h>
 
 #include <array>
-#include <utility>
 
 namespace {
 
-// The shortcut text's modifier signs, in the order the text writes them, with GNOME's names.
+// GNOME's names of the modifiers.
 struct Modifier {
-    char16_t sign;
     std::uint64_t flag;
     const char* accelerator;
 };
 constexpr std::array<Modifier, 4> kModifiers{{
-    {u'\u2318', ModifierFlags::command, "<Super>"},
-    {u'\u2325', ModifierFlags::option, "<Alt>"},
-    {u'\u21E7', ModifierFlags::shift, "<Shift>"},
-    {u'\u2303', ModifierFlags::control, "<Control>"},
+    {ModifierFlags::command, "<Super>"},
+    {ModifierFlags::option, "<Alt>"},
+    {ModifierFlags::shift, "<Shift>"},
+    {ModifierFlags::control, "<Control>"},
 }};
 
 // Code points the key translator gives keys without a character; the inverse of its table.
@@ -101,45 +101,24 @@ xkb_keysym_t keysymOfKey(const QString& key) {
     return xkb_keysym_from_name(key.toLatin1().constData(), XKB_KEYSYM_CASE_INSENSITIVE);
 }
 
-// The modifier flags in front of the key, and where the key starts.
-std::pair<std::uint64_t, qsizetype> splitModifiers(const QString& text) {
-    std::uint64_t flags = 0;
-    qsizetype at = 0;
-    for (const Modifier& modifier : kModifiers) {
-        if (at < text.size() && text.at(at) == QChar(modifier.sign)) {
-            flags |= modifier.flag;
-            ++at;
-        }
-    }
-    return {flags, at};
-}
-
 } // namespace
 
 namespace GnomeAccelerator {
 
 QString fromShortcutText(const QString& shortcutText) {
-    const auto [flags, at] = splitModifiers(shortcutText);
-    const QString key = shortcutText.mid(at);
-    if (key.isEmpty())
+    const std::optional<TranslatedKey> press = keyPressOfShortcutText(shortcutText);
+    if (!press)
         return {};
-    const xkb_keysym_t sym = keysymOfKey(key);
+    const xkb_keysym_t sym = keysymOfKey(press->charactersIgnoringModifiers);
     char name[64];
     if (sym == XKB_KEY_NoSymbol || xkb_keysym_get_name(sym, name, sizeof name) <= 0)
         return {};
     QString accelerator;
     for (const Modifier& modifier : kModifiers) {
-        if (flags & modifier.flag)
+        if (press->modifierFlags & modifier.flag)
             accelerator += QLatin1String(modifier.accelerator);
     }
     return accelerator + QString::fromLatin1(name);
-}
-
-std::optional<TranslatedKey> keyOfShortcutText(const QString& shortcutText) {
-    const auto [flags, at] = splitModifiers(shortcutText);
-    if (at >= shortcutText.size())
-        return std::nullopt;
-    return TranslatedKey{flags, shortcutText.mid(at)};
 }
 
 } // namespace GnomeAccelerator

@@ -1,7 +1,7 @@
 #include "platform/gnome/GnomeKeyMonitor.h"
 
-#include "platform/gnome/GnomeAccelerator.h"
 #include "platform/gnome/GnomeShellExtension.h"
+#include "settings/ShortcutText.h"
 
 GnomeKeyMonitor::GnomeKeyMonitor(GnomeShellExtension& extension) : extension_(extension) {}
 
@@ -15,7 +15,7 @@ bool GnomeKeyMonitor::start(Handler handler) {
     connection_ =
         QObject::connect(&extension_, &GnomeShellExtension::shortcutPressed, &extension_,
                          [extension, handler = std::move(handler)] {
-                             if (auto key = GnomeAccelerator::keyOfShortcutText(extension->shortcutText()))
+                             if (auto key = keyPressOfShortcutText(extension->shortcutText()))
                                  handler(*key);
                          });
     return true;

@@ -1,7 +1,7 @@
 #include "platform/kde/KdeKeyMonitor.h"
 
-#include "platform/gnome/GnomeAccelerator.h"
 #include "platform/kde/KGlobalAccelShortcut.h"
+#include "settings/ShortcutText.h"
 
 KdeKeyMonitor::KdeKeyMonitor(KGlobalAccelShortcut& shortcut) : shortcut_(shortcut) {}
 
@@ -14,7 +14,7 @@ bool KdeKeyMonitor::start(Handler handler) {
     KGlobalAccelShortcut* shortcut = &shortcut_;
     connection_ = QObject::connect(
         &shortcut_, &KGlobalAccelShortcut::pressed, &shortcut_, [shortcut, handler = std::move(handler)] {
-            if (auto key = GnomeAccelerator::keyOfShortcutText(shortcut->shortcutText()))
+            if (auto key = keyPressOfShortcutText(shortcut->shortcutText()))
                 handler(*key);
         });
     return true;

@@ -1,5 +1,7 @@
 #include "platform/kde/KdeShortcutKeys.h"
 
+#include "settings/ShortcutText.h"
+
 #include <QList>
 #include <Qt>
 
@@ -7,16 +9,16 @@
 
 namespace {
 
+// Qt's bits of the modifiers.
 struct Modifier {
-    char16_t sign;
+    std::uint64_t flag;
     int bits;
 };
-// In the order the shortcut text writes them.
 constexpr std::array<Modifier, 4> kModifiers{{
-    {u'\u2318', int(Qt::MetaModifier)},
-    {u'\u2325', int(Qt::AltModifier)},
-    {u'\u21E7', int(Qt::ShiftModifier)},
-    {u'\u2303', int(Qt::ControlModifier)},
+    {ModifierFlags::command, int(Qt::MetaModifier)},
+    {ModifierFlags::option, int(Qt::AltModifier)},
+    {ModifierFlags::shift, int(Qt::ShiftModifier)},
+    {ModifierFlags::control, int(Qt::ControlModifier)},
 }};
 
 // Code points the key translator gives keys without a character; the inverse of its table.
@@ -91,15 +93,15 @@ int keyOfCode(char32_t code) {
 namespace KdeShortcutKeys {
 
 int fromShortcutText(const QString& shortcutText) {
+    const std::optional<TranslatedKey> press = keyPressOfShortcutText(shortcutText);
+    if (!press)
+        return 0;
     int bits = 0;
-    qsizetype at = 0;
     for (const Modifier& modifier : kModifiers) {
-        if (at < shortcutText.size() && shortcutText.at(at) == QChar(modifier.sign)) {
+        if (press->modifierFlags & modifier.flag)
             bits |= modifier.bits;
-            ++at;
-        }
     }
-    const QList<uint> key = shortcutText.mid(at).toUcs4();
+    const QList<uint> key = press->charactersIgnoringModifiers.toUcs4();
     if (key.size() != 1)
         return 0;
     const int code = keyOfCode(key.front());
