@@ -119,8 +119,9 @@ void HighlightEffect::prePaintScreen(KWin::ScreenPrePaintData& data, std::chrono
 }
 
 #if LUMAREX_KWIN_MAJOR >= 6
-void HighlightEffect::paintScreen(const KWin::RenderTarget& renderTarget, const KWin::RenderViewport& viewport,
-                                  int mask, const QRegion& region, KWin::Output* screen) {
+void HighlightEffect::paintScreen(const KWin::RenderTarget& renderTarget,
+                                  const KWin::RenderViewport& viewport, int mask, const QRegion& region,
+                                  KWin::Output* screen) {
     KWin::effects->paintScreen(renderTarget, viewport, mask, region, screen);
     paintHighlight(viewport.projectionMatrix(), viewport.scale());
 }

@@ -51,7 +51,8 @@ inline std::unique_ptr<KWin::GLTexture> upload(const QImage& image) {
 #endif
 }
 
-inline void setTransform(KWin::GLShader& shader, const QMatrix4x4& modelViewProjection, const QVector4D& modulation) {
+inline void setTransform(KWin::GLShader& shader, const QMatrix4x4& modelViewProjection,
+                         const QVector4D& modulation) {
 #if LUMAREX_KWIN_MAJOR >= 6
     shader.setUniform(KWin::GLShader::Mat4Uniform::ModelViewProjectionMatrix, modelViewProjection);
     shader.setUniform(KWin::GLShader::Vec4Uniform::ModulationConstant, modulation);

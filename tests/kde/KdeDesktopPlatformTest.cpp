@@ -75,8 +75,9 @@ TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
     EXPECT_FALSE(platform.trust().prompt());
     qunsetenv("KDE_SESSION_VERSION");
     const QString text = promptText();
-    EXPECT_TRUE(text.contains(QString("kwriteconfig%1 --file kwinrc --group Plugins --key lumarex_highlightEnabled true")
-                                  .arg(kwin.kwinMajorVersion())))
+    EXPECT_TRUE(text.contains(
+        QString("kwriteconfig%1 --file kwinrc --group Plugins --key lumarex_highlightEnabled true")
+            .arg(kwin.kwinMajorVersion())))
         << text.toStdString();
     EXPECT_TRUE(text.contains("KWin refused to load the effect")) << text.toStdString();
     EXPECT_TRUE(text.contains(product::kwinEffectPackage)) << "the package to install: " << text.toStdString();

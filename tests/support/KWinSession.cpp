@@ -59,9 +59,10 @@ KWinSession::KWinSession(const Options& options)
     // The screenshot service is an effect, loaded after KWin's own name is taken.
     waitForServices({kKWin, kScreenShot}, kStartTimeout);
     // KWin's major version, which a Plasma session announces to its clients.
-    const QDBusMessage support = bus().call(
-        QDBusMessage::createMethodCall(kKWin, QStringLiteral("/KWin"), kKWin, QStringLiteral("supportInformation")),
-        QDBus::Block, int(std::chrono::milliseconds(kStepTimeout).count()));
+    const QDBusMessage support =
+        bus().call(QDBusMessage::createMethodCall(kKWin, QStringLiteral("/KWin"), kKWin,
+                                                  QStringLiteral("supportInformation")),
+                   QDBus::Block, int(std::chrono::milliseconds(kStepTimeout).count()));
     const QRegularExpressionMatch version = QRegularExpression(QStringLiteral("KWin version: (\\d+)\\."))
                                                 .match(support.arguments().value(0).toString());
     if (!version.hasMatch())

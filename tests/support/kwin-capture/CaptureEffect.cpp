@@ -75,8 +75,9 @@ void CaptureEffect::paintScreen(const KWin::RenderTarget& renderTarget, const KW
         const QImage image = frame->copy(device);
         if (!writeAll(request.pipe.fileDescriptor(), reinterpret_cast<const char*>(image.constBits()),
                       image.sizeInBytes())) {
-            QDBusConnection::sessionBus().send(request.call.createErrorReply(
-                QStringLiteral("org.kde.KWin.ScreenShot2.Error.FileDescriptor"), QStringLiteral("write failed")));
+            QDBusConnection::sessionBus().send(
+                request.call.createErrorReply(QStringLiteral("org.kde.KWin.ScreenShot2.Error.FileDescriptor"),
+                                              QStringLiteral("write failed")));
             continue;
         }
         const QVariantMap results{{QStringLiteral("type"), QStringLiteral("raw")},
