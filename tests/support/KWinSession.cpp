@@ -31,6 +31,7 @@ KWinSession::KWinSession(const Options& options)
     {
         std::ofstream kwinrc(homeDir() / ".config/kwinrc");
         kwinrc << options.kwinrc << '\n';
+        std::ofstream(homeDir() / ".config/kxkbrc") << options.kxkbrc << '\n';
     }
 
     Environment env = clientEnvironment();
