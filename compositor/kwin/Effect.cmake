@@ -30,3 +30,15 @@ ExternalProject_Add(lumarex_kwin_effect
   BUILD_ALWAYS ON)
 install(FILES ${LUMAREX_KWIN_EFFECT_BINARY_DIR}/${LUMAREX_KWIN_EFFECT_ID}.so
   DESTINATION ${LUMAREX_KWIN_PLUGIN_DIR} COMPONENT kwin-effect EXCLUDE_FROM_ALL)
+# Stripped when the install strips (the package, install/strip), as install(TARGETS) would strip it.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_STRIP}\"
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${LUMAREX_KWIN_PLUGIN_DIR}/${LUMAREX_KWIN_EFFECT_ID}.so\"
+    COMMAND_ERROR_IS_FATAL ANY)
+endif()" COMPONENT kwin-effect EXCLUDE_FROM_ALL)
+# Debian asks for a copyright file and a changelog in every package's doc folder: the effect's package
+# points its folder at the application's, which it depends on at the same version.
+set(doc_link ${CMAKE_BINARY_DIR}/compositor/kwin-doc/${LUMAREX_KWIN_EFFECT_PACKAGE})
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/compositor/kwin-doc)
+file(CREATE_LINK lumarex ${doc_link} SYMBOLIC)
+install(FILES ${doc_link} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc COMPONENT kwin-effect EXCLUDE_FROM_ALL)

@@ -1,6 +1,7 @@
 #include "app/TrayIcon.h"
 
 #include "app/ApplicationIcon.h"
+#include "app/StatusNotifierHostMonitor.h"
 #include "highlight/CursorHighlightWindow.h"
 
 #include <QAction>
@@ -9,8 +10,7 @@
 
 TrayIcon::TrayIcon(CursorHighlightWindow& overlay, Actions actions, std::function<void()> openSettings,
                    QObject* parent)
-    : QObject(parent), overlay_(overlay), menu_(std::make_unique<QMenu>()),
-      icon_(std::make_unique<QSystemTrayIcon>(ApplicationIcon::icon())) {
+    : QObject(parent), overlay_(overlay), menu_(std::make_unique<QMenu>()) {
     menu_->setObjectName("trayMenu");
     highlight_ = menu_->addAction(QStringLiteral("Highlight Cursor"));
     highlight_->setObjectName("trayHighlightAction");
@@ -38,22 +38,41 @@ TrayIcon::TrayIcon(CursorHighlightWindow& overlay, Actions actions, std::functio
     menu_->addSeparator();
     if (actions.quit)
         menu_->addAction(actions.quit);
-
-    icon_->setToolTip(QStringLiteral("Lumarex"));
-    icon_->setContextMenu(menu_.get());
-    connect(icon_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::handleActivation);
 }
 
 TrayIcon::~TrayIcon() {
-    icon_->hide();
+    if (icon_)
+        icon_->hide();
 }
 
 void TrayIcon::show() {
-    // On X11 the toolkit watches for a tray that starts later. Elsewhere it knows the desktop's tray (a
-    // StatusNotifierItem host) only from its start, and an icon shown without one only brings its
-    // complaints on standard error: a desktop without a tray (plain GNOME) gets no icon.
-    if (QGuiApplication::platformName() != QLatin1String("xcb") && !QSystemTrayIcon::isSystemTrayAvailable())
+    // On X11 the toolkit watches for a tray that starts later.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        makeIcon();
         return;
+    }
+    // Elsewhere the toolkit asks the session bus once, when the first tray icon is made (or the first
+    // isSystemTrayAvailable), whether the desktop's tray is up, and keeps that answer for the process: an
+    // icon made before the tray (autostart at login racing Plasma) would never show. So the icon is made
+    // only once the tray is there; when the tray restarts later, the toolkit registers the icon again.
+    if (!host_) {
+        host_ = std::make_unique<StatusNotifierHostMonitor>(QDBusConnection::sessionBus());
+        connect(host_.get(), &StatusNotifierHostMonitor::availableChanged, this, [this](bool available) {
+            if (available)
+                makeIcon();
+        });
+    }
+    if (host_->isAvailable())
+        makeIcon();
+}
+
+void TrayIcon::makeIcon() {
+    if (icon_)
+        return;
+    icon_ = std::make_unique<QSystemTrayIcon>(ApplicationIcon::icon());
+    icon_->setToolTip(QStringLiteral("Lumarex"));
+    icon_->setContextMenu(menu_.get());
+    connect(icon_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::handleActivation);
     icon_->show();
 }
 

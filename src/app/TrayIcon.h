@@ -9,6 +9,7 @@
 class CursorHighlightWindow;
 class QAction;
 class QMenu;
+class StatusNotifierHostMonitor;
 
 // The icon in the desktop's tray (where it has one): each left click toggles the highlight, and its menu
 // has "Highlight Cursor" (checked while the overlay is visible, however it was switched), "Settings…",
@@ -30,11 +31,13 @@ class TrayIcon : public QObject {
              QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    // Shows the icon. On X11 without a tray nothing shows, and the toolkit puts the icon in a tray that
-    // appears later; on Wayland a desktop without a tray at the start gets no icon.
+    // Shows the icon, in a tray that appears later too. On X11 the toolkit waits for the tray; elsewhere
+    // the icon is made once the desktop's StatusNotifierItem tray is up, and a desktop without one gets
+    // no icon.
     void show();
 
-    QSystemTrayIcon& systemTrayIcon() { return *icon_; }
+    // Null until the icon is made.
+    QSystemTrayIcon* systemTrayIcon() const { return icon_.get(); }
     QMenu* menu() const { return menu_.get(); }
     QAction* highlightAction() const { return highlight_; }
     QAction* settingsAction() const { return settings_; }
@@ -43,9 +46,12 @@ class TrayIcon : public QObject {
     void handleActivation(QSystemTrayIcon::ActivationReason reason);
 
   private:
+    void makeIcon();
+
     CursorHighlightWindow& overlay_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
+    std::unique_ptr<StatusNotifierHostMonitor> host_;
     QAction* highlight_ = nullptr;
     QAction* settings_ = nullptr;
 };

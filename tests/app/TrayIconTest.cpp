@@ -47,8 +47,9 @@ TEST_F(TrayIconTest, MenuNamesTheItemsOfTheIssueInOrder) {
     EXPECT_EQ(actions[3], app.checkForUpdatesAction());
     EXPECT_EQ(actions[4], app.startAtLoginAction());
     EXPECT_TRUE(app.applicationMenu()->actions().contains(actions[5]));
-    EXPECT_FALSE(tray().systemTrayIcon().icon().isNull());
-    EXPECT_EQ(tray().systemTrayIcon().contextMenu(), tray().menu());
+    // Outside X11 the toolkit decides for good, when its first tray icon is made, whether the desktop has
+    // a tray: nothing may make one before the tray icon is asked to show.
+    EXPECT_EQ(tray().systemTrayIcon(), nullptr);
 }
 
 TEST_F(TrayIconTest, HighlightItemFollowsTheOverlayWhicheverWayItWasSwitched) {

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -151,65 +154,145 @@ TEST_F(InstallTest, ManualPageRendersWithEveryOptionOfHelp) {
     EXPECT_GE(options, 8);
 }
 
-// `make package`: CPack in a scratch folder, from the same build, once for the tests of this suite.
-class PackageTest : public testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        scratch = std::make_unique<TempDir>("lumarex-package");
-        packed = run(LUMAREX_CPACK_COMMAND,
-                     {"--config", std::string(LUMAREX_BUILD_DIR) + "/CPackConfig.cmake", "-B",
-                      scratch->path().string()},
-                     300s);
-        const auto arch = run("dpkg", {"--print-architecture"});
-        const std::string architecture = arch.out.substr(0, arch.out.find('\n'));
-        deb = scratch->path() / ("lumarex_" + version + "_" + architecture + ".deb");
-    }
-    static void TearDownTestSuite() { scratch.reset(); }
-
-    void SetUp() override {
-        ASSERT_TRUE(packed.status.ok()) << packed.out << packed.err;
-        ASSERT_TRUE(fs::is_regular_file(deb)) << packed.out;
-    }
-
-    static inline std::unique_ptr<TempDir> scratch;
-    static inline AppProcess::Result packed;
-    static inline fs::path deb;
+// What one package of `make package` must hold and depend on, and what it must not.
+struct PackageExpectation {
+    std::string name;
+    fs::path deb;
+    std::vector<std::string> fields;     // whole lines of its control fields
+    std::vector<std::string> depends;    // parts of its Depends field
+    std::vector<std::string> notDepends; // parts that must not be in it
+    std::vector<std::string> files;      // paths in it, as dpkg-deb --contents lists them
+    std::vector<std::string> notFiles;   // parts of no path in it
 };
 
-TEST_F(PackageTest, DebianPackageNamesQtAndHoldsTheInstalledFiles) {
-    const auto fields =
-        run("dpkg-deb", {"--field", deb.string(), "Package", "Version", "Architecture", "Depends"});
-    ASSERT_TRUE(fields.status.ok()) << fields.err;
-    EXPECT_NE(fields.out.find("Package: lumarex\n"), std::string::npos) << fields.out;
-    EXPECT_NE(fields.out.find("Version: " + version + "\n"), std::string::npos);
-    for (const char* library : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libqt6svg6",
-                                "libx11-6", "libxi6"})
-        EXPECT_NE(fields.out.find(library), std::string::npos) << library << " not in " << fields.out;
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
 
-    const auto contents = run("dpkg-deb", {"--contents", deb.string()});
-    ASSERT_TRUE(contents.status.ok()) << contents.err;
-    std::vector<std::string> expected = {
-        "./usr/bin/lumarex", "./usr/share/applications/" + appId + ".desktop",
-        "./usr/share/metainfo/" + appId + ".metainfo.xml",
-        "./usr/share/icons/hicolor/scalable/apps/" + appId + ".svg", "./usr/share/man/man1/lumarex.1.gz"};
+// Where Qt 5 loads plugins from, and so KWin 5 its effects (under kwin/effects/plugins), as Qt 5 says.
+std::string qt5PluginDir() {
+    return firstLine(run("qmake", {"-qt=5", "-query", "QT_INSTALL_PLUGINS"}).out);
+}
+
+// The packages `make package` makes here.
+std::vector<std::string> packageNames() {
+#ifdef LUMAREX_KWIN_EFFECT_DEB
+    return {"lumarex", product::kwinEffectPackage};
+#else
+    return {"lumarex"};
+#endif
+}
+
+PackageExpectation expectation(const std::string& name) {
+    PackageExpectation app{.name = "lumarex", .deb = LUMAREX_APP_DEB};
+    app.fields = {"Package: lumarex", "Version: " + version};
+    app.depends = {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libqt6svg6", "libx11-6",
+                   "libxi6"};
+    // KWin's and Qt 5's libraries come only with the effect's package, for those who take it.
+    app.notDepends = {"kwin", "libqt5"};
+    app.files = {"./usr/bin/lumarex", "./usr/share/applications/" + appId + ".desktop",
+                 "./usr/share/metainfo/" + appId + ".metainfo.xml",
+                 "./usr/share/icons/hicolor/scalable/apps/" + appId + ".svg", "./usr/share/man/man1/lumarex.1.gz"};
     for (int size : iconSizes())
-        expected.push_back("./usr/share/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) +
-                           "/apps/" + appId + ".png");
+        app.files.push_back("./usr/share/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) +
+                            "/apps/" + appId + ".png");
     // The GNOME Shell extension, system-wide, with its compiled settings schema.
     for (const char* file :
          {"metadata.json", "extension.js", "example.quorvel.Lumarex.Shell1.xml", "schemas/gschemas.compiled"})
-        expected.push_back(std::string("./usr/share/gnome-shell/extensions/") + LUMAREX_GNOME_EXTENSION_UUID +
-                           "/" + file);
-    for (const std::string& path : expected)
-        EXPECT_NE(contents.out.find(" " + path + "\n"), std::string::npos) << path;
-    EXPECT_EQ(contents.out.find("gtest"), std::string::npos) << "no test files in the package";
+        app.files.push_back(std::string("./usr/share/gnome-shell/extensions/") + LUMAREX_GNOME_EXTENSION_UUID +
+                            "/" + file);
+    app.notFiles = {"/kwin/", "gtest"};
+#ifdef LUMAREX_KWIN_EFFECT_DEB
+    const std::string effectPackage = product::kwinEffectPackage;
+    app.fields.push_back("Suggests: " + effectPackage);
+    PackageExpectation effect{.name = effectPackage, .deb = LUMAREX_KWIN_EFFECT_DEB};
+    effect.fields = {"Package: " + effectPackage, "Version: " + version};
+    // Bound to the application of the same version and to KWin's release series.
+    effect.depends = {"lumarex (= " + version + ")", "libkwineffects", "libkwinglutils", "libqt5core5a",
+                      "kwin-common (>= ", "kwin-common (<< "};
+    effect.notDepends = {"libqt6"};
+    effect.files = {"." + qt5PluginDir() + "/kwin/effects/plugins/" LUMAREX_KWIN_EFFECT_ID ".so"};
+    effect.notFiles = {"./usr/bin/", "/gnome-shell/", "/applications/"};
+    if (name == effectPackage)
+        return effect;
+#endif
+    return app;
+}
+
+// The packages fixture's .debs (made once per test run by CPack, as `make package` makes them).
+class PackageTest : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        package = expectation(GetParam());
+        ASSERT_TRUE(fs::is_regular_file(package.deb)) << package.deb << " (made by the test packages)";
+    }
+
+    PackageExpectation package;
+};
+
+TEST_P(PackageTest, HoldsItsFilesAndDependsOnItsLibrariesOnly) {
+    const auto fields = run("dpkg-deb", {"--field", package.deb.string()});
+    ASSERT_TRUE(fields.status.ok()) << fields.err;
+    for (const std::string& line : package.fields)
+        EXPECT_NE(("\n" + fields.out).find("\n" + line + "\n"), std::string::npos) << line << " not in " << fields.out;
+    const std::string depends = run("dpkg-deb", {"--field", package.deb.string(), "Depends"}).out;
+    for (const std::string& part : package.depends)
+        EXPECT_NE(depends.find(part), std::string::npos) << part << " not in " << depends;
+    for (const std::string& part : package.notDepends)
+        EXPECT_EQ(depends.find(part), std::string::npos) << part << " in " << depends;
+
+    const auto contents = run("dpkg-deb", {"--contents", package.deb.string()});
+    ASSERT_TRUE(contents.status.ok()) << contents.err;
+    for (const std::string& path : package.files)
+        EXPECT_NE(contents.out.find(" " + path + "\n"), std::string::npos) << path << " not in " << contents.out;
+    for (const std::string& part : package.notFiles)
+        EXPECT_EQ(contents.out.find(part), std::string::npos) << part << " in " << contents.out;
 }
 
 // What a Debian maintainer would check first: not one error or warning (informational tags aside).
-TEST_F(PackageTest, LintianFindsNoErrorOrWarning) {
-    const auto judged = run("lintian", {"--fail-on", "error,warning", deb.string()}, 300s);
+TEST_P(PackageTest, LintianFindsNoErrorOrWarning) {
+    const auto judged = run("lintian", {"--fail-on", "error,warning", package.deb.string()}, 300s);
     EXPECT_TRUE(judged.status.ok()) << judged.out << judged.err;
     EXPECT_EQ(judged.out, "") << "lintian's tags";
 }
+
+INSTANTIATE_TEST_SUITE_P(Packages, PackageTest, testing::ValuesIn(packageNames()), [](const auto& info) {
+    std::string name = info.param;
+    std::erase(name, '-');
+    return name;
+});
+
+#ifdef LUMAREX_KWIN_EFFECT_DEB
+// The paths a package puts files (not folders) at.
+std::set<std::string> filesOf(const fs::path& deb) {
+    std::set<std::string> files;
+    std::istringstream lines(run("dpkg-deb", {"--contents", deb.string()}).out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto path = line.find(" ./");
+        if (line.starts_with('d') || path == std::string::npos)
+            continue;
+        files.insert(line.substr(path + 1, line.find(" -> ") - path - 1));
+    }
+    return files;
+}
+
+// Both packages go in together on this machine (the exact version and KWin's series are met), and dpkg
+// would not refuse the second for a file the first already holds.
+TEST(PackagesTogether, InstallSideBySideWithoutSharingAFile) {
+    const auto resolved =
+        run("apt-get", {"install", "--simulate", "--no-install-recommends", LUMAREX_APP_DEB, LUMAREX_KWIN_EFFECT_DEB});
+    EXPECT_TRUE(resolved.status.ok()) << resolved.out << resolved.err;
+    EXPECT_NE(resolved.out.find("Inst " + std::string(product::kwinEffectPackage) + " "), std::string::npos)
+        << resolved.out;
+
+    const auto app = filesOf(LUMAREX_APP_DEB);
+    const auto effect = filesOf(LUMAREX_KWIN_EFFECT_DEB);
+    ASSERT_FALSE(app.empty());
+    ASSERT_FALSE(effect.empty());
+    std::vector<std::string> shared;
+    std::ranges::set_intersection(app, effect, std::back_inserter(shared));
+    EXPECT_TRUE(shared.empty()) << "in both packages: " << shared.front();
+}
+#endif
 
 } // namespace

@@ -125,8 +125,14 @@ class GnomeAppE2ETest : public testing::Test {
                        std::abs(window.height() - reported->second.height()) <= 2;
             },
             20s);
+        if (!shown) {
+            // What else changed on screen is the question then: the two pictures stay for a look.
+            desktop.save("clickControl-before.png");
+            shell.screenshot().save("clickControl-after.png");
+        }
         ASSERT_TRUE(shown) << "window on screen " << window.x() << "," << window.y() << " " << window.width()
-                           << "x" << window.height() << "; " << app.stdoutText();
+                           << "x" << window.height() << " (see clickControl-*.png in "
+                           << std::filesystem::current_path() << "); " << app.stdoutText();
         // The compositor handles motion and buttons on their own paths: each step waits until the control
         // shows it (hovered, then pressed), so the press cannot overtake the pointer's arrival.
         const QRect control = controls[name].translated(window.topLeft());
@@ -154,6 +160,17 @@ class GnomeAppE2ETest : public testing::Test {
         QDBusReply<QVariantMap> info =
             extensions.call(QStringLiteral("GetExtensionInfo"), QStringLiteral(LUMAREX_GNOME_EXTENSION_UUID));
         return info.isValid() ? info.value() : QVariantMap{{"error", info.error().message()}};
+    }
+
+    // Asks the running program to show the highlight until it has answered and the extension shows it.
+    bool showOnceRunning(GnomeShellSession& shell, QDBusInterface& extension) {
+        return GnomeShellSession::waitUntil(
+            [&] {
+                return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, shell))
+                           .status.ok() &&
+                       extension.property("Shown").toBool();
+            },
+            20s);
     }
 
     // Waits until the screen at `point` shows `expected`.
@@ -357,13 +374,7 @@ TEST_F(GnomeAppE2ETest, ASettingsChangeInTheWindowIsRedrawnAtOnce) {
     const Rgb under = pixelAt(desktop, at);
     auto app = startReportingApp(*shell);
     QDBusInterface extension(kService, kPath, kInterface, shell->bus());
-    ASSERT_TRUE(GnomeShellSession::waitUntil(
-        [&] {
-            return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell))
-                       .status.ok() &&
-                   extension.property("Shown").toBool();
-        },
-        20s))
+    ASSERT_TRUE(showOnceRunning(*shell, extension))
         << app->stderrText();
     ASSERT_TRUE(waitForPixel(*shell, at, Rgb::over(Rgb{0, 0, 255}, 0.5, under)));
 
@@ -386,13 +397,7 @@ TEST_F(GnomeAppE2ETest, AfterTheExtensionComesBackTheCircleAndTheShortcutReturn)
     const Rgb under = pixelAt(desktop, at);
     AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *shell));
     QDBusInterface extension(kService, kPath, kInterface, shell->bus());
-    ASSERT_TRUE(GnomeShellSession::waitUntil(
-        [&] {
-            return AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *shell))
-                       .status.ok() &&
-                   extension.property("Shown").toBool();
-        },
-        20s))
+    ASSERT_TRUE(showOnceRunning(*shell, extension))
         << app.stderrText();
     shell->movePointer(at.x(), at.y());
     const Rgb blue = Rgb::over(Rgb{0, 0, 255}, 0.5, under);

@@ -1,6 +1,7 @@
 // The real program on a headless KWin with the installed effect: what a person would see, in KWin's
 // screenshots, with input through the compositor.
 #include "kde/EffectBus.h"
+#include "kde/TrayWatcher.h"
 #include "kde/WaylandWindow.h"
 #include "support/AppProcess.h"
 #include "support/AppSandbox.h"
@@ -9,7 +10,9 @@
 #include "support/Rgb.h"
 #include "support/StagedInstall.h"
 
+#include <QDBusArgument>
 #include <QDBusInterface>
+#include <QDBusVariant>
 #include <QDBusReply>
 #include <QElapsedTimer>
 #include <QSettings>
@@ -18,6 +21,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <map>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -25,6 +29,7 @@ using kdetest::kInterface;
 using kdetest::kPath;
 using kdetest::kService;
 using kdetest::pixelAt;
+using kdetest::TrayWatcher;
 using testsupport::AppProcess;
 using testsupport::AppSandbox;
 using testsupport::DBusSignalRecorder;
@@ -48,6 +53,23 @@ Environment programEnvironment(const AppSandbox& sandbox, const KWinSession& kwi
         env[name] = session.at(name);
     env["QT_QPA_PLATFORM"] = "wayland";
     return env;
+}
+
+// The entries of a com.canonical.dbusmenu layout (id, properties, children as variants), depth first.
+void collectMenuEntries(const QDBusArgument& layout, std::map<QString, int>& idByLabel) {
+    int id = 0;
+    QVariantMap properties;
+    layout.beginStructure();
+    layout >> id >> properties;
+    layout.beginArray();
+    while (!layout.atEnd()) {
+        QDBusVariant child;
+        layout >> child;
+        collectMenuEntries(qvariant_cast<QDBusArgument>(child.variant()), idByLabel);
+    }
+    layout.endArray();
+    layout.endStructure();
+    idByLabel[properties.value("label").toString()] = id;
 }
 
 bool waitForPixel(KWinSession& kwin, QPoint point, Rgb expected, int tolerance = 3) {
@@ -75,6 +97,20 @@ class KdeAppE2ETest : public testing::Test {
             kwin.input().setKey(key, false);
     }
 
+    // Sends `option` to the program in `kwin` until it gets there: until the program has started, a
+    // command finds no instance to talk to.
+    testing::AssertionResult commandReaches(KWinSession& kwin, AppProcess& app, const std::string& option) {
+        AppProcess::Result run;
+        if (KWinSession::waitUntil(
+                [&] {
+                    return (run = AppProcess::run(LUMAREX_BINARY_PATH, {option}, programEnvironment(sandbox_, kwin)))
+                        .status.ok();
+                },
+                20s))
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << option << ": " << run.status.describe() << run.err << app.stderrText();
+    }
+
     std::unique_ptr<StagedInstall> staged_;
     AppSandbox sandbox_;
 };
@@ -88,13 +124,7 @@ TEST_F(KdeAppE2ETest, HighlightFollowsThePointerClicksToggleFromAnotherAppAndGoe
     const QImage desktop = kwin->screenshot();
     AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *kwin));
     QDBusInterface effect(kService, kPath, kInterface, kwin->bus());
-    // Until the program has started, --show finds no instance to talk to.
-    AppProcess::Result run;
-    ASSERT_TRUE(KWinSession::waitUntil(
-        [&] { return (run = AppProcess::run(LUMAREX_BINARY_PATH, {"--show"}, programEnvironment(sandbox_, *kwin)))
-                  .status.ok(); },
-        20s))
-        << run.status.describe() << run.err << app.stderrText();
+    ASSERT_TRUE(commandReaches(*kwin, app, "--show"));
     ASSERT_TRUE(KWinSession::waitUntil([&] { return effect.property("Shown").toBool(); }, 5s))
         << app.stderrText();
 
@@ -172,6 +202,86 @@ TEST_F(KdeAppE2ETest, WithoutTheEffectItSaysWhatToDoAndShowsTheWarningRow) {
     AppProcess app(LUMAREX_BINARY_PATH, {}, programEnvironment(sandbox_, *kwin));
     EXPECT_TRUE(app.waitForStderr("--key lumarex_highlightEnabled true", 20s)) << app.stderrText();
     EXPECT_TRUE(app.waitForLine("Accessibility permissions granted: false", 20s)) << app.stdoutText();
+    EXPECT_TRUE(app.running());
+}
+
+// The program's item among the tray registry's, by the name it gives itself; empty while there is none.
+QString programItem(KWinSession& kwin, TrayWatcher& tray) {
+    for (const QString& item : tray.items()) {
+        const qsizetype slash = item.indexOf(u'/');
+        QDBusInterface sni(item.left(slash), item.mid(slash), "org.kde.StatusNotifierItem", kwin.bus());
+        if (sni.property("Id").toString() == "Lumarex")
+            return item;
+    }
+    return {};
+}
+
+// A program started before the desktop's tray, as at login with autostart: the toolkit must not have
+// decided for good that there is no tray.
+TEST_F(KdeAppE2ETest, TrayIconComesWhenTheTrayStartsLaterAndAgainAfterItRestarts) {
+    auto kwin = startKWin(false);
+    AppProcess app(LUMAREX_BINARY_PATH, {"--background"}, programEnvironment(sandbox_, *kwin));
+    // Once a command reaches it, the program has asked for its tray icon.
+    ASSERT_TRUE(commandReaches(*kwin, app, "--hide"));
+    const QImage desktop = kwin->screenshot();
+    QString item;
+    {
+        // Plasma's registry first, its panel (the host) a moment later.
+        TrayWatcher tray(*kwin, TrayWatcher::Host::Later);
+        tray.registerHost();
+        ASSERT_TRUE(KWinSession::waitUntil([&] { return !(item = programItem(*kwin, tray)).isEmpty(); }, 10s))
+            << "registered: " << tray.items().join(", ").toStdString() << app.stderrText();
+
+        const qsizetype slash = item.indexOf(u'/');
+        const QString service = item.left(slash);
+        QDBusInterface sni(service, item.mid(slash), "org.kde.StatusNotifierItem", kwin->bus());
+        // The icon as pixmaps (a(iiay)); through Properties.Get, which hands the structure over readable.
+        QDBusInterface properties(service, item.mid(slash), "org.freedesktop.DBus.Properties", kwin->bus());
+        const QDBusMessage icon = properties.call("Get", "org.kde.StatusNotifierItem", "IconPixmap");
+        const QDBusArgument pixmaps =
+            qvariant_cast<QDBusArgument>(qvariant_cast<QDBusVariant>(icon.arguments().value(0)).variant());
+        int pixmapCount = 0;
+        pixmaps.beginArray();
+        while (!pixmaps.atEnd()) {
+            int width = 0, height = 0;
+            QByteArray argb;
+            pixmaps.beginStructure();
+            pixmaps >> width >> height >> argb;
+            pixmaps.endStructure();
+            pixmapCount += width > 0 && argb.size() == width * height * 4;
+        }
+        pixmaps.endArray();
+        EXPECT_GT(pixmapCount, 0) << "the item has an icon";
+
+        // The menu's "Settings…", chosen in the tray, opens the settings window.
+        const QString menuPath = qvariant_cast<QDBusObjectPath>(sni.property("Menu")).path();
+        QDBusInterface menu(service, menuPath, "com.canonical.dbusmenu", kwin->bus());
+        const QDBusMessage layout = menu.call("GetLayout", 0, -1, QStringList());
+        ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+        std::map<QString, int> idByLabel;
+        collectMenuEntries(qvariant_cast<QDBusArgument>(layout.arguments().value(1)), idByLabel);
+        const auto settings = idByLabel.find(QString::fromUtf8("Settings\u2026"));
+        ASSERT_NE(settings, idByLabel.end());
+        ASSERT_EQ(kwin->screenshot(), desktop) << "no window before the choice";
+        menu.call("Event", settings->second, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QString())),
+                  0u);
+        int changed = 0;
+        EXPECT_TRUE(KWinSession::waitUntil(
+            [&] {
+                const QImage shot = kwin->screenshot();
+                changed = 0;
+                for (int y = 0; y < shot.height() && shot.size() == desktop.size(); y += 4)
+                    for (int x = 0; x < shot.width(); x += 4)
+                        changed += shot.pixel(x, y) != desktop.pixel(x, y);
+                return changed > 2000; // a 16th of the pixels: more than 180 by 180 points
+            },
+            10s))
+            << changed << " of the sampled pixels changed; " << app.stderrText();
+    } // the registry ends, as when plasmashell restarts
+
+    TrayWatcher restarted(*kwin, TrayWatcher::Host::WithRegistry);
+    EXPECT_TRUE(KWinSession::waitUntil([&] { return !programItem(*kwin, restarted).isEmpty(); }, 10s))
+        << "registered: " << restarted.items().join(", ").toStdString() << app.stderrText();
     EXPECT_TRUE(app.running());
 }
 

@@ -6,12 +6,17 @@
 #include "support/KWinSession.h"
 #include "support/StagedInstall.h"
 
+#include "lumarex/Product.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QMessageBox>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
 
 using testsupport::KWinSession;
 using testsupport::StagedInstall;
@@ -36,15 +41,28 @@ QString promptText() {
     return {};
 }
 
-TEST(KdeDesktopPlatformTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
-    StagedInstall staged(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
-    KWinSession kwin({.kwinrc = "", .pluginDir = staged.prefix() / LUMAREX_QT5_PLUGIN_DIR});
+// The effect as `make install` lays it out, and as the two packages unpack it.
+std::unique_ptr<StagedInstall> stage(const std::string& how) {
+    if (how == "packages")
+        return std::make_unique<StagedInstall>(
+            std::vector<std::filesystem::path>{LUMAREX_APP_DEB, LUMAREX_KWIN_EFFECT_DEB});
+    return std::make_unique<StagedInstall>(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "kwin-effect");
+}
+
+class KdeDesktopPlatformInstalledTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(KdeDesktopPlatformInstalledTest, PromptLoadsTheInstalledEffectThatIsNotTurnedOn) {
+    const auto staged = stage(GetParam());
+    KWinSession kwin({.kwinrc = "", .pluginDir = staged->prefix() / LUMAREX_QT5_PLUGIN_DIR});
     KdeDesktopPlatform platform(kwin.bus());
     ASSERT_FALSE(platform.trust().isTrusted());
     EXPECT_TRUE(platform.trust().prompt());
     EXPECT_TRUE(platform.trust().isTrusted());
     EXPECT_EQ(promptText(), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Staged, KdeDesktopPlatformInstalledTest, testing::Values("install", "packages"),
+                         [](const auto& info) { return info.param; });
 
 TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
     KWinSession kwin; // the effect is not installed where it looks
@@ -54,6 +72,7 @@ TEST(KdeDesktopPlatformTest, PromptSaysSoWhenKWinRefusesToLoadTheEffect) {
     EXPECT_TRUE(text.contains("kwriteconfig5 --file kwinrc --group Plugins --key lumarex_highlightEnabled true"))
         << text.toStdString();
     EXPECT_TRUE(text.contains("KWin refused to load the effect")) << text.toStdString();
+    EXPECT_TRUE(text.contains(product::kwinEffectPackage)) << "the package to install: " << text.toStdString();
     EXPECT_FALSE(platform.trust().isTrusted());
 }
 

@@ -61,11 +61,13 @@ CompositorPartTrust& KdeDesktopPlatform::effectTrust() {
                     "which is not loaded. Turn it on in System Settings under Desktop Effects, or run "
                     "\"kwriteconfig5 --file kwinrc --group Plugins --key %1Enabled true\" and then "
                     "\"dbus-send --session --dest=org.kde.KWin /KWin org.kde.KWin.reconfigure\". If it "
-                    "is not listed there, install Lumarex again: it brings the effect.")
-                    .arg(id),
+                    "is not listed there, install it: the package %2, or \"make install\" of a Lumarex "
+                    "built with KWin's development files.")
+                    .arg(id, QString::fromLatin1(product::kwinEffectPackage)),
                 QStringLiteral("The Lumarex KWin effect that is loaded is version %1, but this Lumarex is "
-                               "version %2. Install Lumarex %2 again (it brings its effect), then log out "
-                               "and back in."),
+                               "version %2. Install Lumarex %2 again with its effect (the package ") +
+                    QString::fromLatin1(product::kwinEffectPackage) +
+                    QStringLiteral("), then log out and back in."),
                 {QStringLiteral("KWin Effect"), QStringLiteral("Turn on the Lumarex KWin effect"),
                  QStringLiteral("Required for the highlight"), QStringLiteral("Turn On")}},
             [this] {
@@ -79,7 +81,8 @@ CompositorPartTrust& KdeDesktopPlatform::effectTrust() {
                     effectTrust().problem() + QStringLiteral("\n\n") +
                         QStringLiteral("KWin refused to load the effect now: it is not installed where "
                                        "this KWin looks for effects, or it was built for another KWin. "
-                                       "Install Lumarex again, then log out and back in.")};
+                                       "Install its package (%1) again, then log out and back in.")
+                            .arg(QString::fromLatin1(product::kwinEffectPackage))};
             });
     }
     return *trust_;
