@@ -2,6 +2,7 @@
 // also when they change while the program runs; without a compositor it falls back to a US layout.
 #include "platform/wayland/WaylandKeyTranslator.h"
 #include "support/KWinSession.h"
+#include "support/TempDir.h"
 
 #include <QDBusMessage>
 
@@ -45,6 +46,8 @@ TEST(WaylandKeyTranslatorTest, KeysReadWithKWinsLayoutAndItsLaterChange) {
 }
 
 TEST(WaylandKeyTranslatorTest, WithoutACompositorItSaysSoAndReadsKeysWithAUSLayout) {
+    const testsupport::TempDir runtimeDir;
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtimeDir.path().string()));
     qputenv("WAYLAND_DISPLAY", "lumarex-no-such-display");
     testing::internal::CaptureStderr();
     WaylandKeyTranslator translator;
