@@ -45,19 +45,25 @@ class KeyTranslator {
     virtual ~KeyTranslator() = default;
 
     // `keyCode` and `modifierState` as the window system reports them in a key event (on X11: the
-    // keycode and the event's state word, whose bits 13–14 carry the keyboard group).
-    virtual std::optional<TranslatedKey> translate(std::uint32_t keyCode,
-                                                   std::uint32_t modifierState) const = 0;
+    // keycode and the event's state word, whose bits 13–14 carry the keyboard group; on Wayland: the
+    // XKB keycode and the modifier mask, with no group). `keysym` is the symbol the window system
+    // resolved for the press, 0 when unknown: where the state carries no group, it tells which of the
+    // keymap's layouts was active.
+    virtual std::optional<TranslatedKey> translate(std::uint32_t keyCode, std::uint32_t modifierState,
+                                                   std::uint32_t keysym) const = 0;
+    std::optional<TranslatedKey> translate(std::uint32_t keyCode, std::uint32_t modifierState) const {
+        return translate(keyCode, modifierState, 0);
+    }
 
     // For events that carry no modifier state (raw input): uses the keyboard's current modifiers and
     // group as last reported by the window system.
     virtual std::optional<TranslatedKey> translateWithCurrentState(std::uint32_t keyCode) const = 0;
 
-    // A toolkit key event, through its native scan code and native modifiers. nullopt when the event
+    // A toolkit key event, through its native scan code, modifiers and keysym. nullopt when the event
     // carries no native key code (events synthesised by the toolkit itself).
     std::optional<TranslatedKey> translate(const QKeyEvent& event) const {
         if (event.nativeScanCode() == 0)
             return std::nullopt;
-        return translate(event.nativeScanCode(), event.nativeModifiers());
+        return translate(event.nativeScanCode(), event.nativeModifiers(), event.nativeVirtualKey());
     }
 };

@@ -91,6 +91,39 @@ TEST_F(X11KeyTranslatorTest, GroupBitsSelectTheLayout) {
     EXPECT_EQ(textOf(usDe, keycode::y, 2u << 13), "Y");
 }
 
+// A Wayland key event's modifiers carry no group: the keysym the toolkit resolved tells the layout.
+TEST_F(X11KeyTranslatorTest, WithoutGroupBitsTheResolvedKeysymSelectsTheLayout) {
+    X11KeyTranslator usDe("evdev", "pc105", "us,de");
+    const struct {
+        std::uint32_t mods, keysym;
+        const char* text;
+    } cases[] = {
+        {0, 'y', "Y"},           {0, 'z', "Z"}, // German
+        {state::shift, 'Z', "⇧Z"}, // German, at the shifted level
+        {state::lock, 'Z', "Z"}, // German, Caps Lock on
+        {0, 0, "Y"},             {0, 'q', "Y"}, // unknown or foreign keysym: the first layout
+    };
+    for (const auto& c : cases) {
+        const auto key = usDe.translate(keycode::y, c.mods, c.keysym);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(shortcutText(key->modifierFlags, key->charactersIgnoringModifiers), QString::fromUtf8(c.text))
+            << "keysym " << c.keysym << " mods " << c.mods;
+    }
+}
+
+TEST_F(X11KeyTranslatorTest, AKeymapInTextFormatReplacesTheKeymapAndBadTextKeepsIt) {
+    X11KeyTranslator translator("evdev", "pc105", "us");
+    EXPECT_TRUE(translator.useKeymap(R"(xkb_keymap {
+        xkb_keycodes { include "evdev" };
+        xkb_types { include "complete" };
+        xkb_compat { include "complete" };
+        xkb_symbols { include "pc+de" };
+    };)"));
+    EXPECT_EQ(textOf(translator, keycode::y, 0), "Z");
+    EXPECT_FALSE(translator.useKeymap("xkb_keymap { this is no keymap"));
+    EXPECT_EQ(textOf(translator, keycode::y, 0), "Z");
+}
+
 TEST_F(X11KeyTranslatorTest, CurrentStateWithoutServerIsTheResetState) {
     const auto key = us_->translateWithCurrentState(keycode::h);
     ASSERT_TRUE(key);

@@ -41,6 +41,7 @@ KWinSession::KWinSession(const Options& options)
             kwinrc << "[Plugins]\nlumarex_captureEnabled=true\n";
             pluginPath += (pluginPath.empty() ? "" : ":") + std::string(captureDir);
         }
+        std::ofstream(homeDir() / ".config/kxkbrc") << options.kxkbrc << '\n';
     }
 
     Environment env = clientEnvironment();

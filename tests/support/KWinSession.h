@@ -25,6 +25,8 @@ class KWinSession : public CompositorSession {
         QSize output{1280, 800};
         // Text put into kwinrc before KWin starts (for example an effect enabled under [Plugins]).
         std::string kwinrc;
+        // Text put into kxkbrc, where KWin reads the keyboard layouts ([Layout] LayoutList=de).
+        std::string kxkbrc{};
         // Where KWin looks for plugins first (QT_PLUGIN_PATH); empty for the system's only.
         std::filesystem::path pluginDir;
     };

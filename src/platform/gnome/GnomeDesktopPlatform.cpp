@@ -5,7 +5,7 @@
 #include "platform/gnome/GnomeHighlightOverlay.h"
 #include "platform/gnome/GnomeKeyMonitor.h"
 #include "platform/gnome/GnomeShellExtension.h"
-#include "platform/x11/X11KeyTranslator.h"
+#include "platform/wayland/WaylandKeyTranslator.h"
 
 #include "lumarex/Product.h"
 
@@ -57,9 +57,9 @@ AccessibilityTrust& GnomeDesktopPlatform::trust() {
 }
 
 KeyTranslator& GnomeDesktopPlatform::keyTranslator() {
-    // Wayland key events carry xkb key codes and modifier masks, which this translator reads.
+    // With the compositor's keymap, so a key records as the desktop's shortcut service will bind it.
     if (!translator_)
-        translator_ = std::make_unique<X11KeyTranslator>("evdev", "pc105", "us");
+        translator_ = std::make_unique<WaylandKeyTranslator>();
     return *translator_;
 }
 

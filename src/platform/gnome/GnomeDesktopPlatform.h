@@ -7,7 +7,7 @@
 class CompositorPartTrust;
 class GnomeExtensionInstaller;
 class GnomeShellExtension;
-class X11KeyTranslator;
+class WaylandKeyTranslator;
 
 // The GNOME backend on Wayland: the Lumarex GNOME Shell extension draws the highlight, reports presses
 // and binds the shortcut; this side drives it over the session bus. It owns the extension's client, the
@@ -32,5 +32,5 @@ class GnomeDesktopPlatform : public DesktopPlatform {
     std::unique_ptr<GnomeShellExtension> extension_;
     std::unique_ptr<GnomeExtensionInstaller> installer_;
     std::unique_ptr<CompositorPartTrust> trust_;
-    std::unique_ptr<X11KeyTranslator> translator_;
+    std::unique_ptr<WaylandKeyTranslator> translator_;
 };

@@ -4,7 +4,7 @@
 #include "platform/kde/KGlobalAccelShortcut.h"
 #include "platform/kde/KdeHighlightOverlay.h"
 #include "platform/kde/KdeKeyMonitor.h"
-#include "platform/x11/X11KeyTranslator.h"
+#include "platform/wayland/WaylandKeyTranslator.h"
 
 #include "lumarex/Product.h"
 
@@ -100,9 +100,9 @@ AccessibilityTrust& KdeDesktopPlatform::trust() {
 }
 
 KeyTranslator& KdeDesktopPlatform::keyTranslator() {
-    // Wayland key events carry xkb key codes and modifier masks, which this translator reads.
+    // With the compositor's keymap, so a key records as the desktop's shortcut service will bind it.
     if (!translator_)
-        translator_ = std::make_unique<X11KeyTranslator>("evdev", "pc105", "us");
+        translator_ = std::make_unique<WaylandKeyTranslator>();
     return *translator_;
 }
 

@@ -10,7 +10,7 @@
 
 class CompositorPartTrust;
 class KGlobalAccelShortcut;
-class X11KeyTranslator;
+class WaylandKeyTranslator;
 
 // The KDE Plasma backend on Wayland: the Lumarex KWin effect draws the highlight and reports presses,
 // driven over the session bus; Plasma's global-shortcut service binds the toggle shortcut. It owns the
@@ -46,5 +46,5 @@ class KdeDesktopPlatform : public DesktopPlatform {
     std::unique_ptr<CompositorHighlightClient> effect_;
     std::unique_ptr<KGlobalAccelShortcut> shortcut_;
     std::unique_ptr<CompositorPartTrust> trust_;
-    std::unique_ptr<X11KeyTranslator> translator_;
+    std::unique_ptr<WaylandKeyTranslator> translator_;
 };

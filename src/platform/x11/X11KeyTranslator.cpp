@@ -183,13 +183,12 @@ X11KeyTranslator::X11KeyTranslator(const std::string& rules, const std::string& 
         return;
     const xkb_rule_names names{rules.c_str(), model.c_str(), layout.c_str(), variant.c_str(),
                                options.c_str()};
-    keymap_.reset(xkb_keymap_new_from_names(context_.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    if (!keymap_)
-        return;
-    current_.reset(xkb_state_new(keymap_.get()));
-    scratch_.reset(xkb_state_new(keymap_.get()));
-    if (!current_ || !scratch_)
-        keymap_.reset();
+    std::unique_ptr<xkb_keymap, Unref> keymap(
+        xkb_keymap_new_from_names(context_.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (keymap) {
+        std::unique_ptr<xkb_state, Unref> current(xkb_state_new(keymap.get()));
+        adopt(std::move(keymap), std::move(current));
+    }
 }
 
 X11KeyTranslator::~X11KeyTranslator() {
@@ -201,25 +200,43 @@ void X11KeyTranslator::loadFromServer() const {
     xcb_connection_t* xcb = XGetXCBConnection(connection_->display());
     deviceId_ = xkb_x11_get_core_keyboard_device_id(xcb);
     std::unique_ptr<xkb_keymap, Unref> keymap;
-    std::unique_ptr<xkb_state, Unref> current, scratch;
+    std::unique_ptr<xkb_state, Unref> current;
     if (deviceId_ >= 0)
         keymap.reset(
             xkb_x11_keymap_new_from_device(context_.get(), xcb, deviceId_, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    if (keymap) {
+    if (keymap)
         current.reset(xkb_x11_state_new_from_device(keymap.get(), xcb, deviceId_));
-        scratch.reset(xkb_state_new(keymap.get()));
-    }
     ++keymapLoads_;
     keymapStale_ = false;
-    if (!current || !scratch) {
-        // Keep translating with the previous keymap rather than with none.
-        if (keymap_)
-            std::fprintf(stderr, "lumarex: could not read the new keyboard map; keeping the previous one\n");
-        return;
-    }
+    const bool hadKeymap = keymap_ != nullptr;
+    // Keep translating with the previous keymap rather than with none.
+    if (!adopt(std::move(keymap), std::move(current)) && hadKeymap)
+        std::fprintf(stderr, "lumarex: could not read the new keyboard map; keeping the previous one\n");
+}
+
+bool X11KeyTranslator::useKeymap(std::string_view text) {
+    if (!context_)
+        return false;
+    std::unique_ptr<xkb_keymap, Unref> keymap(xkb_keymap_new_from_buffer(
+        context_.get(), text.data(), text.size(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    std::unique_ptr<xkb_state, Unref> current;
+    if (keymap)
+        current.reset(xkb_state_new(keymap.get()));
+    ++keymapLoads_;
+    return adopt(std::move(keymap), std::move(current));
+}
+
+bool X11KeyTranslator::adopt(std::unique_ptr<xkb_keymap, Unref> keymap,
+                             std::unique_ptr<xkb_state, Unref> current) const {
+    if (!keymap || !current)
+        return false;
+    std::unique_ptr<xkb_state, Unref> scratch(xkb_state_new(keymap.get()));
+    if (!scratch)
+        return false;
     keymap_ = std::move(keymap);
     current_ = std::move(current);
     scratch_ = std::move(scratch);
+    return true;
 }
 
 void X11KeyTranslator::reloadIfStale() const {
@@ -255,11 +272,29 @@ void X11KeyTranslator::handleEvent(XEvent& event) {
     }
 }
 
-std::optional<TranslatedKey> X11KeyTranslator::translate(std::uint32_t keyCode,
-                                                         std::uint32_t modifierState) const {
+std::optional<TranslatedKey> X11KeyTranslator::translate(std::uint32_t keyCode, std::uint32_t modifierState,
+                                                         std::uint32_t keysym) const {
     reloadIfStale();
-    // XKB-aware servers put the keyboard group in bits 13–14 of the state word.
-    return translateKey(keyCode, modifierState & 0xFF, (modifierState >> 13) & 0x3);
+    // XKB-aware X servers put the keyboard group in bits 13–14 of the state word. A Wayland key event's
+    // modifiers carry no group (the compositor sends it apart, to the focused client only), so there the
+    // keysym the toolkit resolved with the group tells which layout is active.
+    std::uint32_t group = (modifierState >> 13) & 0x3;
+    if (group == 0 && keysym != 0)
+        group = layoutGiving(keyCode, modifierState & 0xFF, keysym).value_or(0);
+    return translateKey(keyCode, modifierState & 0xFF, group);
+}
+
+std::optional<std::uint32_t> X11KeyTranslator::layoutGiving(std::uint32_t keyCode, std::uint32_t coreMods,
+                                                            std::uint32_t keysym) const {
+    if (!keymap_)
+        return std::nullopt;
+    const xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap_.get(), keyCode);
+    for (xkb_layout_index_t layout = 0; layout < layouts; ++layout) {
+        xkb_state_update_mask(scratch_.get(), coreMods, 0, 0, 0, 0, layout);
+        if (xkb_state_key_get_one_sym(scratch_.get(), keyCode) == keysym)
+            return layout;
+    }
+    return std::nullopt;
 }
 
 std::optional<TranslatedKey> X11KeyTranslator::translateWithCurrentState(std::uint32_t keyCode) const {

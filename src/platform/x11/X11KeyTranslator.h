@@ -3,7 +3,9 @@
 #include "platform/KeyTranslator.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class X11Connection;
 struct xkb_context;
@@ -13,8 +15,9 @@ union _XEvent;
 
 // Key translation over libxkbcommon. Either follows the X server's keymap and keyboard state on our own
 // connection (layout changes and modifier or group changes are read from XKB events on it, so a
-// translation costs no round trip), or holds a fixed keymap compiled from XKB rule names, which needs no
-// server. Thread-safety: GUI thread only.
+// translation costs no round trip), or holds a keymap compiled from XKB rule names, which needs no
+// server, and which a keymap in the XKB text format (a Wayland compositor's) may replace.
+// Thread-safety: GUI thread only.
 class X11KeyTranslator : public KeyTranslator {
   public:
     // Follows the server's core keyboard. hasKeymap() is false when the server lacks XKB.
@@ -28,10 +31,15 @@ class X11KeyTranslator : public KeyTranslator {
     X11KeyTranslator& operator=(const X11KeyTranslator&) = delete;
 
     bool hasKeymap() const { return keymap_ != nullptr; }
+    // Replaces the keymap with one in the XKB text format. When it does not compile, the previous one
+    // stays and the answer is false.
+    bool useKeymap(std::string_view text);
     // How many times the keymap was fetched from the server (tests and diagnostics).
     int keymapLoads() const { return keymapLoads_; }
 
-    std::optional<TranslatedKey> translate(std::uint32_t keyCode, std::uint32_t modifierState) const override;
+    using KeyTranslator::translate;
+    std::optional<TranslatedKey> translate(std::uint32_t keyCode, std::uint32_t modifierState,
+                                           std::uint32_t keysym) const override;
     std::optional<TranslatedKey> translateWithCurrentState(std::uint32_t keyCode) const override;
 
     struct Unref {
@@ -45,6 +53,12 @@ class X11KeyTranslator : public KeyTranslator {
     // Fetches the keymap and the keyboard state from the server.
     void loadFromServer() const;
     void reloadIfStale() const;
+    // Takes `keymap` with `current` as the keyboard's state; false (and nothing changed) when either is
+    // missing or no scratch state can be made.
+    bool adopt(std::unique_ptr<xkb_keymap, Unref> keymap, std::unique_ptr<xkb_state, Unref> current) const;
+    // The layout in which `keyCode` with `coreMods` gives `keysym`, the first if several do.
+    std::optional<std::uint32_t> layoutGiving(std::uint32_t keyCode, std::uint32_t coreMods,
+                                              std::uint32_t keysym) const;
     std::optional<TranslatedKey> translateKey(std::uint32_t keyCode, std::uint32_t coreMods,
                                               std::uint32_t group) const;
 
