@@ -1,6 +1,7 @@
 // The extension installer against a real headless Shell that does not have the extension, with the
 // program's installation and the user's folders in scratch places: what it says when it cannot install,
 // and that it leaves what it finds as it was.
+#include "gnome/ExtensionBus.h"
 #include "platform/gnome/GnomeExtensionInstaller.h"
 #include "support/GnomeShellSession.h"
 #include "support/ReadOnlyFolder.h"
@@ -39,7 +40,9 @@ std::string read(const fs::path& file) {
 class GnomeExtensionInstallerTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        staged_ = new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, "gnome-shell-extension");
+        // The flavour this machine's Shell loads, which need not be the one the build chose by default.
+        staged_ =
+            new StagedInstall(LUMAREX_CMAKE_COMMAND, LUMAREX_BUILD_DIR, gnometest::extensionComponent());
         // The list for the next login is in GSettings, kept here in memory only: this process never writes
         // the real session's settings, and the installer says that it could not keep the list.
         qputenv("GSETTINGS_BACKEND", "memory");
