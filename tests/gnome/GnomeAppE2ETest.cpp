@@ -136,20 +136,28 @@ class GnomeAppE2ETest : public testing::Test {
         // The compositor handles motion and buttons on their own paths: each step waits until the control
         // shows it (hovered, then pressed), so the press cannot overtake the pointer's arrival.
         const QRect control = controls[name].translated(window.topLeft());
-        const auto changesFrom = [&](const QImage& before) {
-            return GnomeShellSession::waitUntil(
+        const auto changesFrom = [&](const QImage& before, const char* what) {
+            const bool changed = GnomeShellSession::waitUntil(
                 [&] {
                     const QImage now = shell.screenshot(control);
                     return !now.isNull() && now != before;
                 },
                 5s);
+            if (!changed)
+                shell.screenshot().save("clickControl-after.png");
+            EXPECT_TRUE(changed) << name << " does not show " << what << " at " << control.center().x() << ","
+                                 << control.center().y() << " (see clickControl-after.png in "
+                                 << std::filesystem::current_path() << ")";
+            return changed;
         };
         const QImage idle = shell.screenshot(control);
         shell.movePointer(control.center().x(), control.center().y());
-        ASSERT_TRUE(changesFrom(idle)) << name << " does not show the pointer over it";
+        if (!changesFrom(idle, "the pointer over it"))
+            return;
         const QImage hovered = shell.screenshot(control);
         shell.setButton(GnomeShellSession::kLeftButton, true);
-        ASSERT_TRUE(changesFrom(hovered)) << name << " does not show the press";
+        if (!changesFrom(hovered, "the press"))
+            return;
         shell.setButton(GnomeShellSession::kLeftButton, false);
     }
 
